@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Walks a folder tree the way the lists show it.
+class FolderScan
+{
+public:
+    // The paths of the files below folder whose names contain pattern (case-sensitively): depth first, each
+    // folder's entries from the largest to the smallest (equal sizes by name), sub-folders at their place in that
+    // order. Hidden entries and symbolic links are neither listed nor followed; a missing or unreadable folder
+    // contributes nothing. Each path is folder + "/" + name, with folder exactly as given.
+    static QStringList matchingFiles(const QString &folder, const QString &pattern);
+
+private:
+    static void collect(const QString &folder, const QString &pattern, QStringList &paths);
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+// The small picture shown beside every list entry.
+class Thumbnail
+{
+public:
+    static constexpr QSize size() { return {33, 22}; }
+
+    // The file's whole image scaled to exactly size(), smoothly and without keeping its aspect ratio; a null image
+    // when the file is not an image or is too large to decode. Safe to call from any thread.
+    static QImage fromFile(const QString &path);
+};

@@ -1,0 +1,198 @@
+#include "zrkserver.h"
+
+#include "folderscan.h"
+#include "ir.h"
+#include "keylistcheck.h"
+#include "keystore.h"
+#include "thumbnail.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <cstdlib>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+// Shows the busy cursor for as long as it lives, whichever way the scope is left.
+class BusyCursor
+{
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
+void appendEntry(QListWidget *list, const QString &path, const QImage &thumbnail)
+{
+    auto *item = new QListWidgetItem(path, list);
+    if (!thumbnail.isNull())
+        item->setData(Qt::DecorationRole, QPixmap::fromImage(thumbnail));
+}
+
+QString verdictMessage(const KeyListVerdict &verdict)
+{
+    switch (verdict.outcome) {
+    case KeyListVerdict::Prize:
+        return QStringLiteral("Give them a T-Shirt!");
+    case KeyListVerdict::NoKeys:
+        return QStringLiteral("No keys in list.");
+    case KeyListVerdict::InvalidKey:
+        break;
+    }
+    return QStringLiteral("Invalid Key: %1.").arg(verdict.invalidLine);
+}
+
+} // namespace
+
+ZRKServer::ZRKServer(QWidget *parent, const char *name)
+    : ZRKServerBase(parent, name, Qt::Window)
+{
+    connect(refreshNewPhotosButton, &QPushButton::clicked, this, &ZRKServer::refreshNewPhotoList);
+    connect(sendNewKeyButton, &QPushButton::clicked, this, &ZRKServer::sendNewKey);
+    connect(refreshCheckButton, &QPushButton::clicked, this, &ZRKServer::refreshCheckList);
+    connect(checkButton, &QPushButton::clicked, this, &ZRKServer::check);
+    connect(removeGivenKeyButton, &QPushButton::clicked, this, &ZRKServer::removeGivenKey);
+    for (QListWidget *list : {sendList, checkList, givenList})
+        list->setIconSize(Thumbnail::size());
+
+    // Key numbers come from rand(); seeded once per start from the time and the process id.
+    const time_t now = time(nullptr);
+    srand(static_cast<unsigned>(now + getpid()));
+
+    // Only the sent-keys folder is ever created: a missing document folder means there is nothing to give away.
+    QDir().mkdir(KeyStore::sentKeysFolder());
+
+    refreshNewPhotoList();
+    refreshCheckList();
+    scanFolder(KeyStore::sentKeysFolder(), givenList, KeyStore::photoPattern());
+}
+
+void ZRKServer::scanFolder(QString folder, QListWidget *list, QString pattern)
+{
+    const BusyCursor busy;
+    const QStringList paths = FolderScan::matchingFiles(folder, pattern);
+    // Decoding dominates a refresh, so it runs on every core; pixmaps and widgets stay on this thread.
+    const QList<QImage> thumbnails = QtConcurrent::blockingMapped<QList<QImage>>(paths, &Thumbnail::fromFile);
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        appendEntry(list, paths.at(i), thumbnails.at(i));
+}
+
+void ZRKServer::refreshNewPhotoList()
+{
+    sendList->clear();
+    scanFolder(KeyStore::documentFolder(), sendList, KeyStore::photoPattern());
+}
+
+void ZRKServer::sendNewKey()
+{
+    QListWidgetItem *photoItem = currentItemOf(sendList);
+    if (!photoItem)
+        return;
+    const QString photoPath = photoItem->text();
+    if (!QFile::exists(photoPath)) {
+        showMessage(QStringLiteral("file doesn't exists."));
+        return;
+    }
+    const QString keyPath = KeyStore::keyPath(photoPath, rand());
+    // A rename never replaces a file, so a taken key path costs no photo; nothing has changed yet when it fails.
+    if (!QDir().rename(photoPath, keyPath)) {
+        showMessage(QStringLiteral("Can't rename file."));
+        return;
+    }
+    const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
+    moveToGivenList(photoItem, sentPath);
+    if (!Ir::supported())
+        return;
+    if (!QDir().rename(keyPath, sentPath)) {
+        showMessage(QStringLiteral("Can't move file."));
+        return;
+    }
+    beam(sentPath);
+    qDebug().noquote() << keyPath;
+}
+
+void ZRKServer::refreshCheckList()
+{
+    checkList->clear();
+    scanFolder(KeyStore::documentFolder(), checkList, KeyStore::keyListPattern());
+}
+
+void ZRKServer::check()
+{
+    const QListWidgetItem *listItem = currentItemOf(checkList);
+    if (!listItem)
+        return;
+    QFile keyList(listItem->text());
+    // Only regular files: opening a FIFO that took the list's place would block the window.
+    if (!QFileInfo(keyList).isFile() || !keyList.open(QIODevice::ReadOnly)) {
+        showMessage(QStringLiteral("Can't read file."));
+        return;
+    }
+    const KeyListVerdict verdict = KeyListCheck(givenKeyPaths()).check(&keyList, [](const QString &line) {
+        qDebug().noquote() << line;
+    });
+    keyList.close();
+    showMessage(verdictMessage(verdict));
+}
+
+void ZRKServer::removeGivenKey()
+{
+    QListWidgetItem *keyItem = currentItemOf(givenList);
+    if (!keyItem)
+        return;
+    const QString keyPath = keyItem->text();
+    // A key whose photo cannot leave the sent-keys folder is still issued, so its entry stays.
+    if (QFile::exists(keyPath) && !QDir().rename(keyPath, KeyStore::returnPath(keyPath))) {
+        showMessage(QStringLiteral("Can't move file."));
+        return;
+    }
+    delete keyItem;
+}
+
+void ZRKServer::showMessage(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
+    box.addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+QListWidgetItem *ZRKServer::currentItemOf(QListWidget *list)
+{
+    QListWidgetItem *item = list->currentItem();
+    if (!item)
+        showMessage(QStringLiteral("Please select an item."));
+    return item;
+}
+
+void ZRKServer::moveToGivenList(QListWidgetItem *photoItem, const QString &sentPath)
+{
+    auto *keyItem = new QListWidgetItem(sentPath, givenList);
+    keyItem->setData(Qt::DecorationRole, photoItem->data(Qt::DecorationRole));
+    delete photoItem;
+}
+
+void ZRKServer::beam(const QString &sentPath)
+{
+    auto *ir = new Ir(this, "IR");
+    connect(ir, &Ir::done, ir, &QObject::deleteLater);
+    ir->send(sentPath, QStringLiteral("A New Key!"), QStringLiteral("text/plain"));
+}
+
+QStringList ZRKServer::givenKeyPaths() const
+{
+    QStringList paths;
+    paths.reserve(givenList->count());
+    for (int row = 0; row < givenList->count(); ++row)
+        paths.append(givenList->item(row)->text());
+    return paths;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "ui_zrkserverbase.h"
+
+#include <QWidget>
+
+// The window's form: three tabs of lists and buttons, and no behaviour of its own.
+class ZRKServerBase : public QWidget, public Ui::ZRKServerBase
+{
+    Q_OBJECT
+public:
+    explicit ZRKServerBase(QWidget *parent = nullptr, const char *name = nullptr, Qt::WindowFlags flags = {});
+};

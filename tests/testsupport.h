@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMessageBox>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+// A key store in a temporary folder: root()/Documents (unless told otherwise), with the program pointed at it.
+class KeyStoreFixture
+{
+public:
+    enum DocumentFolder { WithDocumentFolder, WithoutDocumentFolder };
+
+    explicit KeyStoreFixture(DocumentFolder documentFolder = WithDocumentFolder);
+
+    bool isValid() const { return m_dir.isValid(); }
+    QString root() const { return m_dir.path(); }
+    QString documents() const;
+    QString sentKeys() const;
+
+    // Writes a file below the document folder (parent folders made as needed) and returns its full path.
+    QString writeFile(const QString &relativePath, const QByteArray &bytes = QByteArray()) const;
+    // Writes a real JPEG photo with some texture and returns its full path.
+    QString writePhoto(const QString &relativePath, const QSize &size = QSize(64, 48), int seed = 0) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The bytes of a JPEG of that size, with gradients and noise drawn from seed.
+QByteArray jpegBytes(const QSize &size, int seed = 0, int quality = 90);
+
+QByteArray readAll(const QString &path);
+// Every regular file below folder (hidden ones included), as paths relative to it, sorted.
+QStringList filesBelow(const QString &folder);
+// The texts of a list widget's entries, in order.
+class QListWidget;
+QStringList textsOf(const QListWidget *list);
+
+// One message box as the operator saw it.
+struct ShownMessage
+{
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+    bool modal = false;
+    QWidget *parent = nullptr;
+};
+
+// Runs action; every modal box that opens meanwhile is recorded and closed with its first button.
+QList<ShownMessage> messagesDuring(const std::function<void()> &action);
+
+// Makes infrared available by putting a recording obexftp first on PATH, or unavailable with a PATH that has none.
+// The recording script notes, for every beam, whether the named file was there and the arguments it got.
+class FakeInfrared
+{
+public:
+    FakeInfrared();
+    ~FakeInfrared();
+
+    bool isValid() const { return m_dir.isValid(); }
+    void setAvailable(bool available);
+
+    struct Beam
+    {
+        bool fileWasThere = false;
+        QStringList arguments;
+    };
+    QList<Beam> beams() const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_savedPath;
+};
+
+// Captures the debug lines written while it lives.
+class DebugLines
+{
+public:
+    DebugLines();
+    ~DebugLines();
+    QStringList lines() const;
+};

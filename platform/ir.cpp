@@ -7,8 +7,7 @@ namespace {
 const QString beamTool = QStringLiteral("obexftp");
 }
 
-Ir::Ir(QObject *parent, const char *name)
-    : QObject(parent)
+Ir::Ir(QObject *parent, const char *name) : QObject(parent)
 {
     if (name)
         setObjectName(QString::fromLatin1(name));

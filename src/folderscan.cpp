@@ -15,8 +15,8 @@ void FolderScan::collect(const QString &folder, const QString &pattern, QStringL
     const QDir dir(folder);
     if (!dir.exists())
         return;
-    const QFileInfoList entries
-        = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Size);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Size);
     for (const QFileInfo &entry : entries) {
         const QString path = folder + QLatin1Char('/') + entry.fileName();
         if (entry.isDir())

@@ -9,8 +9,8 @@ namespace {
 QSize reducedDecodeSize(const QSize &full)
 {
     for (int denominator : {8, 4, 2}) {
-        const QSize reduced((full.width() + denominator - 1) / denominator,
-                            (full.height() + denominator - 1) / denominator);
+        const QSize reduced(
+            (full.width() + denominator - 1) / denominator, (full.height() + denominator - 1) / denominator);
         if (reduced.width() >= Thumbnail::size().width() && reduced.height() >= Thumbnail::size().height())
             return reduced;
     }

@@ -54,8 +54,7 @@ QString verdictMessage(const KeyListVerdict &verdict)
 
 } // namespace
 
-ZRKServer::ZRKServer(QWidget *parent, const char *name)
-    : ZRKServerBase(parent, name, Qt::Window)
+ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, name, Qt::Window)
 {
     connect(refreshNewPhotosButton, &QPushButton::clicked, this, &ZRKServer::refreshNewPhotoList);
     connect(sendNewKeyButton, &QPushButton::clicked, this, &ZRKServer::sendNewKey);
@@ -138,9 +137,8 @@ void ZRKServer::check()
         showMessage(QStringLiteral("Can't read file."));
         return;
     }
-    const KeyListVerdict verdict = KeyListCheck(givenKeyPaths()).check(&keyList, [](const QString &line) {
-        qDebug().noquote() << line;
-    });
+    const KeyListVerdict verdict =
+        KeyListCheck(givenKeyPaths()).check(&keyList, [](const QString &line) { qDebug().noquote() << line; });
     keyList.close();
     showMessage(verdictMessage(verdict));
 }

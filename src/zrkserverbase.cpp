@@ -1,7 +1,6 @@
 #include "zrkserverbase.h"
 
-ZRKServerBase::ZRKServerBase(QWidget *parent, const char *name, Qt::WindowFlags flags)
-    : QWidget(parent, flags)
+ZRKServerBase::ZRKServerBase(QWidget *parent, const char *name, Qt::WindowFlags flags) : QWidget(parent, flags)
 {
     setupUi(this);
     // The form names itself "ZRKServerBase"; a given name, even an empty one, takes its place.

@@ -84,8 +84,8 @@ QByteArray jpegBytes(const QSize &size, int seed, int quality)
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
             const int noise = random.bounded(24);
-            const QColor colour = QColor::fromHsv((hue + x * 90 / size.width()) % 360, 160,
-                                                  qBound(0, 80 + y * 150 / size.height() + noise, 255));
+            const QColor colour = QColor::fromHsv(
+                (hue + x * 90 / size.width()) % 360, 160, qBound(0, 80 + y * 150 / size.height() + noise, 255));
             line[x] = colour.rgb();
         }
     }
@@ -149,8 +149,7 @@ QList<ShownMessage> messagesDuring(const std::function<void()> &action)
     return shown;
 }
 
-FakeInfrared::FakeInfrared()
-    : m_savedPath(qgetenv("PATH"))
+FakeInfrared::FakeInfrared() : m_savedPath(qgetenv("PATH"))
 {
     if (!m_dir.isValid())
         return;
@@ -163,7 +162,7 @@ FakeInfrared::FakeInfrared()
                "for last; do :; done\n"
                "if [ -f \"$last\" ]; then state=there; else state=missing; fi\n"
                "{ printf '%s' \"$state\"; for arg; do printf '\\t%s' \"$arg\"; done; printf '\\n'; } >> \""
-               + QFile::encodeName(m_dir.path()) + "/beams.log\"\n");
+        + QFile::encodeName(m_dir.path()) + "/beams.log\"\n");
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     setAvailable(true);

@@ -1,0 +1,210 @@
+#include "testsupport.h"
+#include "zrkserver.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QTest>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+const QString prize = QStringLiteral("Give them a T-Shirt!");
+
+// A store with two issued keys, zrk_5 and zrk_15, and one key list holding the given bytes, selected.
+class CheckStand
+{
+public:
+    explicit CheckStand(const QByteArray &keyListBytes)
+    {
+        store.writePhoto(QStringLiteral(".sentKeys/zrk_5.key.jpg"));
+        store.writePhoto(QStringLiteral(".sentKeys/zrk_15.key.jpg"));
+        keyList = store.writeFile(QStringLiteral("visitor.list"), keyListBytes);
+        window = std::make_unique<ZRKServer>();
+        window->checkList->setCurrentRow(0);
+    }
+
+    QStringList check()
+    {
+        QStringList texts;
+        for (const ShownMessage &message : messagesDuring([this] { window->checkButton->click(); }))
+            texts.append(message.text);
+        return texts;
+    }
+
+    KeyStoreFixture store;
+    QString keyList;
+    std::unique_ptr<ZRKServer> window;
+};
+
+} // namespace
+
+class TestCheck : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void outcome_data();
+    void outcome();
+    void firstInvalidLineEndsTheRead();
+    void overlongLine_data();
+    void overlongLine();
+    void noCurrentEntry();
+    void vanishedListIsNotCreated();
+    void keyListOpenedReadOnly();
+};
+
+void TestCheck::outcome_data()
+{
+    QTest::addColumn<QByteArray>("keyList");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("issued key") << QByteArray("zrk_5.key.jpg\n") << prize;
+    QTest::newRow("another ending") << QByteArray("zrk_5.key.txt\n") << prize;
+    QTest::newRow("several keys, no final line end") << QByteArray("zrk_15.key.jpg\nzrk_5.key.jpg") << prize;
+    QTest::newRow("CR LF line ends") << QByteArray("zrk_5.key.jpg\r\nzrk_15.key.jpg\r\n") << prize;
+    QTest::newRow("white space and blank lines")
+        << QByteArray("\n  zrk_5.key.jpg\t\n\n \t \n zrk_15.key.jpg \n\n") << prize;
+    QTest::newRow("same key twice") << QByteArray("zrk_5.key.jpg\nzrk_5.key.jpg\n") << prize;
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBFzrk_5.key.jpg\n") << prize;
+
+    QTest::newRow("empty file") << QByteArray() << "No keys in list.";
+    QTest::newRow("only blank lines") << QByteArray("\n   \r\n\t\n") << "No keys in list.";
+
+    QTest::newRow("key never issued") << QByteArray("zrk_6.key.jpg\n") << "Invalid Key: zrk_6.key.jpg.";
+    QTest::newRow("letter case") << QByteArray("ZRK_5.KEY.JPG\n") << "Invalid Key: ZRK_5.KEY.JPG.";
+    QTest::newRow("tail of an issued key") << QByteArray("5.key.jpg\n") << "Invalid Key: 5.key.jpg.";
+    QTest::newRow("head of an issued key") << QByteArray("zrk_1.jpg\n") << "Invalid Key: zrk_1.jpg.";
+    QTest::newRow("folder word") << QByteArray("Documents1234\n") << "Invalid Key: Documents1234.";
+    QTest::newRow("four characters") << QByteArray("abcd\n") << "Invalid Key: abcd.";
+    QTest::newRow("only an ending") << QByteArray(".jpg\n") << "Invalid Key: .jpg.";
+    QTest::newRow("one character") << QByteArray("z\n") << "Invalid Key: z.";
+    QTest::newRow("issued key's path") << QByteArray(".sentKeys/zrk_5.key.jpg\n")
+                                       << "Invalid Key: .sentKeys/zrk_5.key.jpg.";
+    QTest::newRow("ending added twice") << QByteArray("zrk_5.key.jpg.jpg\n") << "Invalid Key: zrk_5.key.jpg.jpg.";
+    QTest::newRow("per-cent signs and conversions")
+        << QByteArray("zrk_%1%s%n%d.key.jpg\n") << "Invalid Key: zrk_%1%s%n%d.key.jpg.";
+    QTest::newRow("valid, then forged") << QByteArray("zrk_5.key.jpg\nzrk_5.key\n") << "Invalid Key: zrk_5.key.";
+}
+
+void TestCheck::outcome()
+{
+    QFETCH(QByteArray, keyList);
+    QFETCH(QString, message);
+
+    CheckStand stand(keyList);
+    QVERIFY2(stand.store.isValid(), "no temporary folder");
+    const QStringList filesBefore = filesBelow(stand.store.root());
+    const QStringList givenBefore = textsOf(stand.window->givenList);
+
+    // Checking changes nothing, so a second check ends the same way.
+    for (int run = 0; run < 2; ++run) {
+        const DebugLines debug;
+        QCOMPARE(stand.check(), QStringList {message});
+        const QStringList expectedLines = QString::fromUtf8(keyList).remove(QChar(0xFEFF)).split(QLatin1Char('\n'));
+        for (const QString &line : debug.lines())
+            QVERIFY2(expectedLines.contains(line) || expectedLines.contains(line + QLatin1Char('\r')),
+                qPrintable(QStringLiteral("unexpected debug line: ") + line));
+    }
+    QCOMPARE(readAll(stand.keyList), keyList);
+    QCOMPARE(filesBelow(stand.store.root()), filesBefore);
+    QCOMPARE(textsOf(stand.window->givenList), givenBefore);
+    QCOMPARE(stand.window->checkList->currentRow(), 0);
+}
+
+void TestCheck::firstInvalidLineEndsTheRead()
+{
+    CheckStand stand("zrk_5.key.jpg\nzrk_9.key.jpg\nzrk_8.key.jpg\n");
+    QVERIFY2(stand.store.isValid(), "no temporary folder");
+
+    const DebugLines debug;
+    QCOMPARE(stand.check(), QStringList {QStringLiteral("Invalid Key: zrk_9.key.jpg.")});
+    QCOMPARE(debug.lines(), (QStringList {QStringLiteral("zrk_5.key.jpg"), QStringLiteral("zrk_9.key.jpg")}));
+}
+
+void TestCheck::overlongLine_data()
+{
+    QTest::addColumn<QByteArray>("keyList");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("long line after a valid one") << QByteArray("zrk_5.key.jpg\n") + QByteArray(10000, 'a')
+            + "\nzrk_5.key.jpg\n" << QStringLiteral("Invalid Key: %1....").arg(QString(80, QLatin1Char('a')));
+    QTest::newRow("issued key padded past the limit") << QByteArray(4100, ' ')
+            + "zrk_5.key.jpg\n" << QStringLiteral("Invalid Key: %1....").arg(QString(80, QLatin1Char(' ')));
+    QTest::newRow("81 characters") << QByteArray(81, 'b')
+                                   << QStringLiteral("Invalid Key: %1....").arg(QString(80, QLatin1Char('b')));
+    QTest::newRow("80 characters") << QByteArray(80, 'c')
+                                   << QStringLiteral("Invalid Key: %1.").arg(QString(80, QLatin1Char('c')));
+    QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe\x01zrk\x00\x80\x81\xc3", 11) + QByteArray(200, '\x07')
+                                 << QString();
+}
+
+void TestCheck::overlongLine()
+{
+    QFETCH(QByteArray, keyList);
+    QFETCH(QString, message);
+
+    CheckStand stand(keyList);
+    QVERIFY2(stand.store.isValid(), "no temporary folder");
+    const QStringList shown = stand.check();
+    QCOMPARE(shown.size(), 1);
+    if (message.isEmpty()) {
+        QVERIFY(shown.first().startsWith(QStringLiteral("Invalid Key: ")));
+        QVERIFY(shown.first().size() <= 13 + 80 + 4);
+    } else {
+        QCOMPARE(shown.first(), message);
+    }
+}
+
+void TestCheck::noCurrentEntry()
+{
+    CheckStand stand("zrk_5.key.jpg\n");
+    QVERIFY2(stand.store.isValid(), "no temporary folder");
+    stand.window->checkList->setCurrentRow(-1);
+    QCOMPARE(stand.check(), QStringList {QStringLiteral("Please select an item.")});
+
+    stand.window->checkList->clear();
+    QCOMPARE(stand.check(), QStringList {QStringLiteral("Please select an item.")});
+}
+
+void TestCheck::vanishedListIsNotCreated()
+{
+    CheckStand stand("zrk_5.key.jpg\n");
+    QVERIFY2(stand.store.isValid(), "no temporary folder");
+    QVERIFY(QFile::remove(stand.keyList));
+
+    QCOMPARE(stand.check(), QStringList {QStringLiteral("Can't read file.")});
+    QVERIFY(!QFile::exists(stand.keyList));
+}
+
+void TestCheck::keyListOpenedReadOnly()
+{
+    CheckStand stand("zrk_5.key.jpg\n");
+    QVERIFY2(stand.store.isValid(), "no temporary folder");
+    QVERIFY(QFile::setPermissions(stand.keyList, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+    // The kernel tells whether the file was closed after being open for writing, whoever runs the test.
+    const int watcher = inotify_init1(IN_NONBLOCK);
+    QVERIFY(watcher >= 0);
+    QVERIFY(inotify_add_watch(watcher, QFile::encodeName(stand.keyList).constData(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)
+        >= 0);
+
+    QCOMPARE(stand.check(), QStringList {prize});
+
+    char buffer[4096];
+    const ssize_t length = read(watcher, buffer, sizeof buffer);
+    close(watcher);
+    QVERIFY2(length > 0, "the key list was never opened");
+    uint32_t seen = 0;
+    for (ssize_t offset = 0; offset < length;) {
+        const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+        seen |= event->mask;
+        offset += ssize_t(sizeof(inotify_event) + event->len);
+    }
+    QVERIFY(seen & IN_CLOSE_NOWRITE);
+    QVERIFY2(!(seen & IN_CLOSE_WRITE), "the key list was opened for writing");
+}
+
+QTEST_MAIN(TestCheck)
+#include "tst_check.moc"

@@ -1,0 +1,154 @@
+#include "keystore.h"
+#include "testsupport.h"
+#include "zrkserver.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QTest>
+
+#include <cstdlib>
+
+namespace {
+
+QStringList textsShown(const std::function<void()> &action)
+{
+    QStringList texts;
+    for (const ShownMessage &message : messagesDuring(action))
+        texts.append(message.text);
+    return texts;
+}
+
+} // namespace
+
+class TestRemoveGivenKey : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void noCurrentEntry();
+    void withdrawsKeyAndKeepsOtherEntries();
+    void keyFromSubFolderReturnsToDocumentFolder();
+    void entryWithoutFileLeaves();
+    void takenReturnPathKeepsEntry();
+};
+
+void TestRemoveGivenKey::noCurrentEntry()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"));
+    ZRKServer window;
+    const QStringList filesBefore = filesBelow(store.root());
+
+    QCOMPARE(textsShown([&] { window.removeGivenKeyButton->click(); }), QStringList {"Please select an item."});
+    QCOMPARE(window.givenList->count(), 1);
+    QCOMPARE(filesBelow(store.root()), filesBefore);
+}
+
+void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    const QString first = store.writePhoto(QStringLiteral(".sentKeys/zrk_1.key.jpg"), QSize(90, 60), 1);
+    const QString seventh = store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"), QSize(60, 40), 7);
+    const QString third = store.writePhoto(QStringLiteral(".sentKeys/zrk_3.key.jpg"), QSize(30, 20), 3);
+    const QString photo = store.writePhoto(QStringLiteral("new.jpg"));
+    const QString keyList = store.writeFile(QStringLiteral("visitor.list"), "zrk_7.key.jpg\n");
+    const QByteArray keyBytes = readAll(seventh);
+    ZRKServer window;
+    QCOMPARE(textsOf(window.givenList), (QStringList {first, seventh, third}));
+    QCOMPARE(textsShown([&] {
+        window.checkList->setCurrentRow(0);
+        window.checkButton->click();
+    }),
+        QStringList {"Give them a T-Shirt!"});
+    window.givenList->setCurrentRow(1);
+
+    QVERIFY(textsShown([&] { window.removeGivenKeyButton->click(); }).isEmpty());
+
+    const QString returned = store.documents() + QStringLiteral("/zrk_7.key.jpg");
+    QCOMPARE(readAll(returned), keyBytes);
+    QVERIFY(!QFile::exists(seventh));
+    QCOMPARE(textsOf(window.givenList), (QStringList {first, third}));
+    QCOMPARE(textsOf(window.sendList), QStringList {photo});
+    QCOMPARE(textsOf(window.checkList), QStringList {keyList});
+    // The withdrawn key no longer earns a prize, and the photo is a new photo again after a refresh.
+    QCOMPARE(textsShown([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
+    window.refreshNewPhotosButton->click();
+    QVERIFY(textsOf(window.sendList).contains(returned));
+
+    // Issued again, it takes a new key name; the old key stays invalid.
+    FakeInfrared infrared;
+    window.sendList->setCurrentRow(textsOf(window.sendList).indexOf(returned));
+    srand(99);
+    const int number = rand();
+    QVERIFY(number != 7);
+    srand(99);
+    window.sendNewKeyButton->click();
+    QCOMPARE(window.givenList->item(2)->text(), KeyStore::sentPath(KeyStore::keyName(number)));
+    QCOMPARE(readAll(KeyStore::sentPath(KeyStore::keyName(number))), keyBytes);
+    QCOMPARE(textsShown([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
+    QTRY_COMPARE(infrared.beams().size(), 1);
+}
+
+void TestRemoveGivenKey::keyFromSubFolderReturnsToDocumentFolder()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    store.writePhoto(QStringLiteral("album/holiday/photo.jpg"));
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    window.sendNewKeyButton->click();
+    const QString keyName = KeyStore::fileNameOf(window.givenList->item(0)->text());
+    window.givenList->setCurrentRow(0);
+
+    window.removeGivenKeyButton->click();
+
+    QCOMPARE(filesBelow(store.documents()), QStringList {keyName});
+    QCOMPARE(window.givenList->count(), 0);
+    QTRY_COMPARE(infrared.beams().size(), 1);
+}
+
+void TestRemoveGivenKey::entryWithoutFileLeaves()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    infrared.setAvailable(false);
+    store.writePhoto(QStringLiteral("album/photo.jpg"));
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    window.sendNewKeyButton->click();
+    // Without infrared the key photo stayed in its own folder: its entry names a file that is not there.
+    const QStringList filesBefore = filesBelow(store.root());
+    window.givenList->setCurrentRow(0);
+
+    QVERIFY(textsShown([&] { window.removeGivenKeyButton->click(); }).isEmpty());
+
+    QCOMPARE(window.givenList->count(), 0);
+    QCOMPARE(filesBelow(store.root()), filesBefore);
+}
+
+void TestRemoveGivenKey::takenReturnPathKeepsEntry()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    const QString key = store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"), QSize(40, 30), 1);
+    const QString other = store.writePhoto(QStringLiteral(".sentKeys/zrk_8.key.jpg"), QSize(20, 10), 2);
+    const QString occupant = store.writePhoto(QStringLiteral("zrk_7.key.jpg"), QSize(40, 30), 3);
+    const QByteArray keyBytes = readAll(key);
+    const QByteArray occupantBytes = readAll(occupant);
+    ZRKServer window;
+    window.givenList->setCurrentRow(0);
+
+    QCOMPARE(textsShown([&] { window.removeGivenKeyButton->click(); }), QStringList {"Can't move file."});
+
+    QCOMPARE(readAll(key), keyBytes);
+    QCOMPARE(readAll(occupant), occupantBytes);
+    QCOMPARE(textsOf(window.givenList), (QStringList {key, other}));
+    QCOMPARE(window.givenList->currentRow(), 0);
+}
+
+QTEST_MAIN(TestRemoveGivenKey)
+#include "tst_removegivenkey.moc"

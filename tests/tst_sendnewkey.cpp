@@ -1,0 +1,284 @@
+#include "ir.h"
+#include "keystore.h"
+#include "testsupport.h"
+#include "zrkserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+QPixmap pictureOf(const QListWidgetItem *item)
+{
+    return item->data(Qt::DecorationRole).value<QPixmap>();
+}
+
+// The key number the next issue will draw, without disturbing the sequence.
+int nextKeyNumber()
+{
+    const unsigned seed = 4242;
+    srand(seed);
+    const int number = rand();
+    srand(seed);
+    return number;
+}
+
+} // namespace
+
+class TestSendNewKey : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void keyName_data();
+    void keyName();
+    void refusals_data();
+    void refusals();
+    void issuesAndBeamsKey();
+    void withoutInfraredKeyStaysInItsFolder();
+    void photoFromSubFolder();
+    void entryWithoutPicture();
+    void takenKeyPathLosesNoPhoto();
+    void failedMoveIsReported_data();
+    void failedMoveIsReported();
+};
+
+void TestSendNewKey::keyName_data()
+{
+    QTest::addColumn<long>("number");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("zero") << 0L << "zrk_0.key.jpg";
+    QTest::newRow("plain digits") << 42L << "zrk_42.key.jpg";
+    QTest::newRow("no grouping") << 1234567L << "zrk_1234567.key.jpg";
+    QTest::newRow("largest") << long(RAND_MAX) << QStringLiteral("zrk_%1.key.jpg").arg(QString::number(RAND_MAX));
+}
+
+void TestSendNewKey::keyName()
+{
+    QFETCH(long, number);
+    QFETCH(QString, name);
+
+    QCOMPARE(KeyStore::keyName(number), name);
+    QCOMPARE(KeyStore::keyPath(QStringLiteral("/a/b%1/photo.jpg"), number), QStringLiteral("/a/b%1/") + name);
+}
+
+void TestSendNewKey::refusals_data()
+{
+    QTest::addColumn<bool>("select");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no current entry") << false << "Please select an item.";
+    QTest::newRow("photo gone since the refresh") << true << "file doesn't exists.";
+}
+
+void TestSendNewKey::refusals()
+{
+    QFETCH(bool, select);
+    QFETCH(QString, message);
+
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
+    ZRKServer window;
+    if (select) {
+        window.sendList->setCurrentRow(0);
+        QVERIFY(QFile::remove(photo));
+    }
+    const QStringList filesBefore = filesBelow(store.root());
+
+    const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
+
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().text, message);
+    QCOMPARE(shown.first().caption, QStringLiteral("Message"));
+    QCOMPARE(shown.first().icon, QMessageBox::Critical);
+    QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});
+    QVERIFY(shown.first().modal);
+    QCOMPARE(shown.first().parent, &window);
+    QCOMPARE(textsOf(window.sendList), QStringList {photo});
+    QCOMPARE(window.givenList->count(), 0);
+    QCOMPARE(filesBelow(store.root()), filesBefore);
+    QVERIFY(infrared.beams().isEmpty());
+}
+
+void TestSendNewKey::issuesAndBeamsKey()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    QVERIFY2(infrared.isValid(), "no temporary folder");
+    const QString earlierKey = store.writePhoto(QStringLiteral(".sentKeys/zrk_1.key.jpg"));
+    const QString large = store.writePhoto(QStringLiteral("large.jpg"), QSize(300, 200), 1);
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(60, 40), 2);
+    const QByteArray photoBytes = readAll(photo);
+    ZRKServer window;
+    window.sendList->setCurrentRow(1);
+    const QPixmap picture = pictureOf(window.sendList->item(1));
+    const int number = nextKeyNumber();
+    const QString keyName = QStringLiteral("zrk_%1.key.jpg").arg(number);
+    const QString sentPath = store.sentKeys() + QLatin1Char('/') + keyName;
+
+    const DebugLines debug;
+    const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
+
+    QVERIFY(shown.isEmpty());
+    QVERIFY(QRegularExpression(QStringLiteral("^zrk_(0|[1-9][0-9]*)\\.key\\.jpg$")).match(keyName).hasMatch());
+    QCOMPARE(readAll(sentPath), photoBytes);
+    QVERIFY(!QFile::exists(photo));
+    QCOMPARE(textsOf(window.sendList), QStringList {large});
+    QCOMPARE(textsOf(window.givenList), (QStringList {earlierKey, sentPath}));
+    QCOMPARE(pictureOf(window.givenList->item(1)).toImage(), picture.toImage());
+    QCOMPARE(debug.lines(), QStringList {store.documents() + QLatin1Char('/') + keyName});
+
+    QTRY_COMPARE(infrared.beams().size(), 1);
+    const FakeInfrared::Beam beam = infrared.beams().first();
+    QCOMPARE(beam.arguments, (QStringList {QStringLiteral("--irda"), QStringLiteral("--put"), sentPath}));
+    QVERIFY(beam.fileWasThere);
+    // Each beaming object goes once its beam is over.
+    QTRY_COMPARE(window.findChildren<Ir *>().size(), 0);
+}
+
+void TestSendNewKey::withoutInfraredKeyStaysInItsFolder()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    infrared.setAvailable(false);
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
+    const QByteArray photoBytes = readAll(photo);
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    const QString keyName = KeyStore::keyName(nextKeyNumber());
+    const QString keyPath = store.documents() + QLatin1Char('/') + keyName;
+
+    const DebugLines debug;
+    const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
+
+    QVERIFY(shown.isEmpty());
+    QVERIFY(debug.lines().isEmpty());
+    QCOMPARE(filesBelow(store.documents()), QStringList {keyName});
+    QCOMPARE(readAll(keyPath), photoBytes);
+    QCOMPARE(window.sendList->count(), 0);
+    QCOMPARE(textsOf(window.givenList), QStringList {store.sentKeys() + QLatin1Char('/') + keyName});
+    QCOMPARE(window.findChildren<Ir *>().size(), 0);
+
+    window.refreshNewPhotosButton->click();
+    QCOMPARE(textsOf(window.sendList), QStringList {keyPath});
+    QVERIFY(infrared.beams().isEmpty());
+}
+
+void TestSendNewKey::photoFromSubFolder()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    const QString photo = store.writePhoto(QStringLiteral("day 1/50%/photo.jpg"));
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    const QString keyName = KeyStore::keyName(nextKeyNumber());
+
+    const DebugLines debug;
+    window.sendNewKeyButton->click();
+
+    // Renamed in its own folder first, then moved on: the debug line names that first place, per-cent and all.
+    QCOMPARE(debug.lines(), QStringList {store.documents() + QStringLiteral("/day 1/50%/") + keyName});
+    QCOMPARE(filesBelow(store.documents()), QStringList {QStringLiteral(".sentKeys/") + keyName});
+    QTRY_COMPARE(infrared.beams().size(), 1);
+}
+
+void TestSendNewKey::entryWithoutPicture()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    store.writeFile(QStringLiteral("notes.jpg.txt"), "not a picture");
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    QVERIFY(pictureOf(window.sendList->item(0)).isNull());
+
+    window.sendNewKeyButton->click();
+
+    QCOMPARE(window.givenList->count(), 1);
+    QVERIFY(!window.givenList->item(0)->data(Qt::DecorationRole).isValid());
+    QTRY_COMPARE(infrared.beams().size(), 1);
+}
+
+void TestSendNewKey::takenKeyPathLosesNoPhoto()
+{
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(40, 30), 1);
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    const QString keyPath = store.writePhoto(KeyStore::keyName(nextKeyNumber()), QSize(40, 30), 2);
+    const QByteArray photoBytes = readAll(photo);
+    const QByteArray keyBytes = readAll(keyPath);
+
+    const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
+
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().text, QStringLiteral("Can't rename file."));
+    QCOMPARE(readAll(photo), photoBytes);
+    QCOMPARE(readAll(keyPath), keyBytes);
+    QCOMPARE(textsOf(window.sendList), QStringList {photo});
+    QCOMPARE(window.sendList->currentRow(), 0);
+    QCOMPARE(window.givenList->count(), 0);
+    QVERIFY(infrared.beams().isEmpty());
+}
+
+void TestSendNewKey::failedMoveIsReported_data()
+{
+    QTest::addColumn<bool>("sentKeysFolderGone");
+
+    QTest::newRow("sent path taken") << false;
+    QTest::newRow("sent-keys folder gone") << true;
+}
+
+void TestSendNewKey::failedMoveIsReported()
+{
+    QFETCH(bool, sentKeysFolderGone);
+
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    FakeInfrared infrared;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(40, 30), 1);
+    const QByteArray photoBytes = readAll(photo);
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    const QString keyName = KeyStore::keyName(nextKeyNumber());
+    const QString sentPath = store.sentKeys() + QLatin1Char('/') + keyName;
+    QByteArray occupantBytes;
+    if (sentKeysFolderGone) {
+        QVERIFY(QDir(store.sentKeys()).removeRecursively());
+    } else {
+        occupantBytes = jpegBytes(QSize(40, 30), 2);
+        store.writeFile(QStringLiteral(".sentKeys/") + keyName, occupantBytes);
+    }
+
+    const DebugLines debug;
+    const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
+
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().text, QStringLiteral("Can't move file."));
+    QVERIFY(debug.lines().isEmpty());
+    QCOMPARE(readAll(store.documents() + QLatin1Char('/') + keyName), photoBytes);
+    if (!sentKeysFolderGone)
+        QCOMPARE(readAll(sentPath), occupantBytes);
+    QCOMPARE(window.sendList->count(), 0);
+    QCOMPARE(textsOf(window.givenList), QStringList {sentPath});
+    QCOMPARE(window.findChildren<Ir *>().size(), 0);
+    QTest::qWait(50);
+    QVERIFY(infrared.beams().isEmpty());
+}
+
+QTEST_MAIN(TestSendNewKey)
+#include "tst_sendnewkey.moc"

@@ -1,6 +1,11 @@
 #include "thumbnail.h"
 
+#include "regularfile.h"
+
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
+#include <QMutex>
 
 namespace {
 
@@ -17,16 +22,86 @@ QSize reducedDecodeSize(const QSize &full)
     return full;
 }
 
+// A header can claim any size, so the pixels a decode may produce are bounded. A sequential JPEG decodes at its
+// reduced size, and no real photo comes near this there.
+constexpr qint64 maxReducedDecodePixels = 8 * 1024 * 1024;
+// Everything else (progressive JPEGs, other formats) holds the whole picture while it decodes, up to six bytes a
+// pixel; a 16-megapixel camera's photos still get their thumbnail.
+constexpr qint64 maxFullDecodePixels = 16 * 1000 * 1000;
+
+qint64 pixelsOf(const QSize &size)
+{
+    return qint64(size.width()) * size.height();
+}
+
+// Full decodes take one at a time, so decoding on every core cannot multiply their memory.
+QMutex fullDecodeLock;
+
+// Only a sequential JPEG decodes straight to a reduced size. Reads the segment headers up to the frame header
+// without consuming anything.
+bool decodesReduced(QIODevice *device)
+{
+    // Camera makers put their metadata and previews ahead of the frame header, within the first 64 KiB segments.
+    const QByteArray head = device->peek(1024 * 1024);
+    if (!head.startsWith("\xFF\xD8"))
+        return false;
+    qsizetype at = 2;
+    while (at + 4 <= head.size() && uchar(head[at]) == 0xFF) {
+        const uchar marker = uchar(head[at + 1]);
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame)
+            return marker == 0xC0 || marker == 0xC1;
+        if (marker == 0xDA)
+            return false;
+        at += 2 + (uchar(head[at + 2]) << 8 | uchar(head[at + 3]));
+    }
+    return false;
+}
+
+QImage scaledToThumbnail(const QImage &image)
+{
+    if (image.isNull())
+        return {};
+    return image.scaled(Thumbnail::size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// Qt's JPEG reader refills the decoder 4 KiB at a time, which keeps libjpeg-turbo off its fast Huffman decoder for
+// most of the file (it wants a few KiB of input in hand per block group). From a QBuffer it hands over the whole file
+// at once, and a sequential JPEG decodes about 8% faster. Larger files are streamed, so memory stays bounded.
+constexpr qint64 maxBufferedFileSize = 16 * 1024 * 1024;
+
+// The file as the decoder reads it: held whole when small enough, streamed otherwise.
+class PhotoSource
+{
+public:
+    explicit PhotoSource(const QString &path)
+    {
+        if (!RegularFile::openForReading(m_file, path) || m_file.size() > maxBufferedFileSize)
+            return;
+        m_buffer.setData(m_file.read(maxBufferedFileSize));
+        m_buffer.open(QIODevice::ReadOnly);
+    }
+
+    QIODevice *device() { return m_buffer.isOpen() ? static_cast<QIODevice *>(&m_buffer) : &m_file; }
+
+private:
+    QFile m_file;
+    QBuffer m_buffer;
+};
+
 } // namespace
 
 QImage Thumbnail::fromFile(const QString &path)
 {
-    QImageReader reader(path);
+    PhotoSource source(path);
+    QImageReader reader(source.device());
     const QSize full = reader.size();
     if (full.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
         reader.setScaledSize(reducedDecodeSize(full));
-    const QImage image = reader.read();
-    if (image.isNull())
+    if (full.isValid() && decodesReduced(source.device()))
+        return pixelsOf(reducedDecodeSize(full)) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read());
+    if (pixelsOf(full) > maxFullDecodePixels)
         return {};
-    return image.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QMutexLocker oneAtATime(&fullDecodeLock);
+    return scaledToThumbnail(reader.read());
 }

@@ -4,12 +4,12 @@
 #include "ir.h"
 #include "keylistcheck.h"
 #include "keystore.h"
+#include "regularfile.h"
 #include "thumbnail.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMessageBox>
@@ -131,9 +131,8 @@ void ZRKServer::check()
     const QListWidgetItem *listItem = currentItemOf(checkList);
     if (!listItem)
         return;
-    QFile keyList(listItem->text());
-    // Only regular files: opening a FIFO that took the list's place would block the window.
-    if (!QFileInfo(keyList).isFile() || !keyList.open(QIODevice::ReadOnly)) {
+    QFile keyList;
+    if (!RegularFile::openForReading(keyList, listItem->text())) {
         showMessage(QStringLiteral("Can't read file."));
         return;
     }

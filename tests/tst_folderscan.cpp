@@ -186,27 +186,33 @@ void TestFolderScan::refreshRebuildsTheList()
 void TestFolderScan::thumbnails_data()
 {
     QTest::addColumn<QByteArray>("bytes");
+    // When valid, a progressive JPEG of that size is written instead of the bytes.
+    QTest::addColumn<QSize>("progressiveSize");
     QTest::addColumn<bool>("hasPicture");
 
-    QTest::newRow("small photo") << jpegBytes(QSize(40, 30)) << true;
-    QTest::newRow("camera-sized photo") << jpegBytes(QSize(3000, 2000)) << true;
-    QTest::newRow("progressive photo") << QByteArray() << true;
-    QTest::newRow("tiny photo scaled up") << jpegBytes(QSize(3, 2)) << true;
-    QTest::newRow("not a picture") << QByteArray("zrk_1.key.jpg\n") << false;
-    QTest::newRow("empty file") << QByteArray() << false;
-    QTest::newRow("truncated photo") << jpegBytes(QSize(200, 100)).left(60) << false;
+    QTest::newRow("small photo") << jpegBytes(QSize(40, 30)) << QSize() << true;
+    QTest::newRow("camera-sized photo") << jpegBytes(QSize(3000, 2000)) << QSize() << true;
+    QTest::newRow("progressive photo") << QByteArray() << QSize(640, 480) << true;
+    QTest::newRow("camera-sized progressive photo") << QByteArray() << QSize(3600, 2700) << true;
+    QTest::newRow("tiny photo scaled up") << jpegBytes(QSize(3, 2)) << QSize() << true;
+    QTest::newRow("not a picture") << QByteArray("zrk_1.key.jpg\n") << QSize() << false;
+    QTest::newRow("empty file") << QByteArray() << QSize() << false;
+    QTest::newRow("truncated photo") << jpegBytes(QSize(200, 100)).left(60) << QSize() << false;
 }
 
 void TestFolderScan::thumbnails()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(QSize, progressiveSize);
     QFETCH(bool, hasPicture);
 
     KeyStoreFixture store;
     QVERIFY2(store.isValid(), "no temporary folder");
-    if (QByteArray(QTest::currentDataTag()) == "progressive photo") {
-        QImage image(640, 480, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
+    if (progressiveSize.isValid()) {
+        QImage image(progressiveSize, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.fillRect(image.rect(), QLinearGradient(0, 0, progressiveSize.width(), 0));
+        painter.end();
         QImageWriter writer(store.documents() + QStringLiteral("/photo.jpg"));
         writer.setProgressiveScanWrite(true);
         QVERIFY(writer.write(image));

@@ -149,6 +149,14 @@ QList<ShownMessage> messagesDuring(const std::function<void()> &action)
     return shown;
 }
 
+QStringList messageTextsDuring(const std::function<void()> &action)
+{
+    QStringList texts;
+    for (const ShownMessage &message : messagesDuring(action))
+        texts.append(message.text);
+    return texts;
+}
+
 FakeInfrared::FakeInfrared() : m_savedPath(qgetenv("PATH"))
 {
     if (!m_dir.isValid())

@@ -55,6 +55,8 @@ struct ShownMessage
 
 // Runs action; every modal box that opens meanwhile is recorded and closed with its first button.
 QList<ShownMessage> messagesDuring(const std::function<void()> &action);
+// The same, when only the texts matter.
+QStringList messageTextsDuring(const std::function<void()> &action);
 
 // Makes infrared available by putting a recording obexftp first on PATH, or unavailable with a PATH that has none.
 // The recording script notes, for every beam, whether the named file was there and the arguments it got.
@@ -87,3 +89,11 @@ public:
     ~DebugLines();
     QStringList lines() const;
 };
+
+// A build with AddressSanitizer (-DZRK_SANITIZE=ON) has its own allocator and runs several times slower: memory
+// figures mean little there, and long runs are shortened.
+#ifdef ZRK_SANITIZED
+constexpr bool builtWithSanitizers = true;
+#else
+constexpr bool builtWithSanitizers = false;
+#endif

@@ -27,10 +27,7 @@ public:
 
     QStringList check()
     {
-        QStringList texts;
-        for (const ShownMessage &message : messagesDuring([this] { window->checkButton->click(); }))
-            texts.append(message.text);
-        return texts;
+        return messageTextsDuring([this] { window->checkButton->click(); });
     }
 
     KeyStoreFixture store;

@@ -8,18 +8,6 @@
 
 #include <cstdlib>
 
-namespace {
-
-QStringList textsShown(const std::function<void()> &action)
-{
-    QStringList texts;
-    for (const ShownMessage &message : messagesDuring(action))
-        texts.append(message.text);
-    return texts;
-}
-
-} // namespace
-
 class TestRemoveGivenKey : public QObject
 {
     Q_OBJECT
@@ -40,7 +28,7 @@ void TestRemoveGivenKey::noCurrentEntry()
     ZRKServer window;
     const QStringList filesBefore = filesBelow(store.root());
 
-    QCOMPARE(textsShown([&] { window.removeGivenKeyButton->click(); }), QStringList {"Please select an item."});
+    QCOMPARE(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }), QStringList {"Please select an item."});
     QCOMPARE(window.givenList->count(), 1);
     QCOMPARE(filesBelow(store.root()), filesBefore);
 }
@@ -57,14 +45,14 @@ void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
     const QByteArray keyBytes = readAll(seventh);
     ZRKServer window;
     QCOMPARE(textsOf(window.givenList), (QStringList {first, seventh, third}));
-    QCOMPARE(textsShown([&] {
+    QCOMPARE(messageTextsDuring([&] {
         window.checkList->setCurrentRow(0);
         window.checkButton->click();
     }),
         QStringList {"Give them a T-Shirt!"});
     window.givenList->setCurrentRow(1);
 
-    QVERIFY(textsShown([&] { window.removeGivenKeyButton->click(); }).isEmpty());
+    QVERIFY(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }).isEmpty());
 
     const QString returned = store.documents() + QStringLiteral("/zrk_7.key.jpg");
     QCOMPARE(readAll(returned), keyBytes);
@@ -73,7 +61,7 @@ void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
     QCOMPARE(textsOf(window.sendList), QStringList {photo});
     QCOMPARE(textsOf(window.checkList), QStringList {keyList});
     // The withdrawn key no longer earns a prize, and the photo is a new photo again after a refresh.
-    QCOMPARE(textsShown([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
+    QCOMPARE(messageTextsDuring([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
     window.refreshNewPhotosButton->click();
     QVERIFY(textsOf(window.sendList).contains(returned));
 
@@ -87,7 +75,7 @@ void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
     window.sendNewKeyButton->click();
     QCOMPARE(window.givenList->item(2)->text(), KeyStore::sentPath(KeyStore::keyName(number)));
     QCOMPARE(readAll(KeyStore::sentPath(KeyStore::keyName(number))), keyBytes);
-    QCOMPARE(textsShown([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
+    QCOMPARE(messageTextsDuring([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
     QTRY_COMPARE(infrared.beams().size(), 1);
 }
 
@@ -124,7 +112,7 @@ void TestRemoveGivenKey::entryWithoutFileLeaves()
     const QStringList filesBefore = filesBelow(store.root());
     window.givenList->setCurrentRow(0);
 
-    QVERIFY(textsShown([&] { window.removeGivenKeyButton->click(); }).isEmpty());
+    QVERIFY(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }).isEmpty());
 
     QCOMPARE(window.givenList->count(), 0);
     QCOMPARE(filesBelow(store.root()), filesBefore);
@@ -142,7 +130,7 @@ void TestRemoveGivenKey::takenReturnPathKeepsEntry()
     ZRKServer window;
     window.givenList->setCurrentRow(0);
 
-    QCOMPARE(textsShown([&] { window.removeGivenKeyButton->click(); }), QStringList {"Can't move file."});
+    QCOMPARE(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }), QStringList {"Can't move file."});
 
     QCOMPARE(readAll(key), keyBytes);
     QCOMPARE(readAll(occupant), occupantBytes);

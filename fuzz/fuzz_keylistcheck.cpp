@@ -1,0 +1,73 @@
+#include "keylistcheck.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QSet>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+// Any bytes at all, read as a key list against a few issued keys: paths as the Given Keys list holds them, a bare
+// name, and names at the edges of the rules. Besides crashes and sanitizer findings, a failure is a line held
+// beyond its bound, a shown line beyond its bound, or a verdict that disagrees with the rule applied to the lines
+// read: a key passes when, less its last four characters, it is an issued name less its last four.
+
+namespace {
+
+const KeyListCheck &issuedKeys()
+{
+    static const KeyListCheck check({QStringLiteral("/home/root/Documents/.sentKeys/zrk_0.key.jpg"),
+        QStringLiteral("/home/root/Documents/.sentKeys/zrk_15.key.jpg"),
+        QStringLiteral("/home/root/Documents/.sentKeys/zrk_2147483647.key.jpg"), QStringLiteral("zrk_7.key.jpg"),
+        QStringLiteral("abcd"), QString()});
+    return check;
+}
+
+bool passes(const QString &key)
+{
+    static const QSet<QString> stems = {QStringLiteral("zrk_0.key"), QStringLiteral("zrk_15.key"),
+        QStringLiteral("zrk_2147483647.key"), QStringLiteral("zrk_7.key")};
+    return key.size() > 4 && stems.contains(key.chopped(4));
+}
+
+// Every line read but the last passes or is blank; the last one decides the verdict.
+bool agreesWithLines(const KeyListVerdict &verdict, const QStringList &lines)
+{
+    bool sawKey = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString key = lines.at(i).trimmed();
+        const bool fails = lines.at(i).size() > KeyListCheck::maxLineLength || (!key.isEmpty() && !passes(key));
+        const bool last = i == lines.size() - 1;
+        if (fails != (last && verdict.outcome == KeyListVerdict::InvalidKey))
+            return false;
+        sawKey = sawKey || !key.isEmpty();
+    }
+    switch (verdict.outcome) {
+    case KeyListVerdict::Prize:
+        return sawKey && verdict.invalidLine.isEmpty();
+    case KeyListVerdict::NoKeys:
+        return !sawKey && verdict.invalidLine.isEmpty();
+    case KeyListVerdict::InvalidKey:
+        return !verdict.invalidLine.isEmpty() && verdict.invalidLine.size() <= KeyListCheck::maxShownLength + 3;
+    }
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    QBuffer keyList;
+    keyList.setData(reinterpret_cast<const char *>(data), qsizetype(size));
+    keyList.open(QIODevice::ReadOnly);
+    QStringList lines;
+    const KeyListVerdict verdict = issuedKeys().check(&keyList, [&lines](const QString &line) { lines.append(line); });
+    const bool bounded = std::all_of(lines.cbegin(), lines.cend(),
+        [](const QString &line) { return line.size() <= KeyListCheck::maxLineLength + 1; });
+    if (!bounded || !agreesWithLines(verdict, lines))
+        abort();
+    return 0;
+}

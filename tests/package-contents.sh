@@ -1,0 +1,40 @@
+#!/bin/sh
+# Checks a built Debian package: its control fields, and that unpacked into a scratch root it holds the program,
+# its launcher entry and its icon where a desktop finds them, and nothing else.
+# Usage: package-contents.sh zrk-server_VERSION_ARCH.deb   (needs dpkg-dev, file, desktop-file-utils)
+set -eu
+deb=$1
+fail() { echo "FAIL: $*"; exit 1; }
+
+depends=$(dpkg-deb -f "$deb" Depends)
+recommends=$(dpkg-deb -f "$deb" Recommends)
+# Library dependencies are computed from the binary, so the Qt libraries it links must be named.
+for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6; do
+    echo "$depends" | grep -Eq "(^|, )$library( |,|$)" || fail "Depends lacks $library: $depends"
+done
+echo "$recommends" | grep -Eq "(^|, )obexftp(,|$)" || fail "Recommends lacks obexftp: $recommends"
+[ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg -x "$deb" "$root"
+
+expected='usr/bin/zrk-server
+usr/share/applications/zrk-server.desktop
+usr/share/icons/hicolor/scalable/apps/zrk-server.svg'
+found=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
+[ "$found" = "$expected" ] || fail "package files differ from the expected ones:
+$found"
+
+binary=$root/usr/bin/zrk-server
+entry=$root/usr/share/applications/zrk-server.desktop
+icon=$root/usr/share/icons/hicolor/scalable/apps/zrk-server.svg
+[ -x "$binary" ] || fail "the program is not executable"
+file -b "$binary" | grep -q '^ELF .* executable' || fail "the program is not an ELF executable: $(file -b "$binary")"
+desktop-file-validate "$entry" || fail "the launcher entry does not validate"
+file -b "$icon" | grep -q 'SVG' || fail "the icon is not an SVG image: $(file -b "$icon")"
+# The entry must name what the package installs: the launcher runs Exec from PATH and looks Icon up in the theme.
+grep -qx 'Exec=zrk-server' "$entry" || fail "the entry does not start zrk-server"
+grep -qx 'Icon=zrk-server' "$entry" || fail "the entry does not name the installed icon"
+grep -qx 'Name=ZRK Server' "$entry" || fail "the entry is not named ZRK Server"
+echo "PASS: $(basename "$deb") holds the program, its launcher entry and its icon"

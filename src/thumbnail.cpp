@@ -38,7 +38,7 @@ qint64 pixelsOf(const QSize &size)
 QMutex fullDecodeLock;
 
 // Only a sequential JPEG decodes straight to a reduced size. Reads the segment headers up to the frame header
-// without consuming anything.
+// from the start of the device, without consuming anything.
 bool decodesReduced(QIODevice *device)
 {
     // Camera makers put their metadata and previews ahead of the frame header, within the first 64 KiB segments.
@@ -94,11 +94,13 @@ private:
 QImage Thumbnail::fromFile(const QString &path)
 {
     PhotoSource source(path);
+    // Before the reader takes anything from the device.
+    const bool reduced = decodesReduced(source.device());
     QImageReader reader(source.device());
     const QSize full = reader.size();
     if (full.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
         reader.setScaledSize(reducedDecodeSize(full));
-    if (full.isValid() && decodesReduced(source.device()))
+    if (reduced && full.isValid())
         return pixelsOf(reducedDecodeSize(full)) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read());
     if (pixelsOf(full) > maxFullDecodePixels)
         return {};

@@ -14,7 +14,7 @@
 
 namespace {
 
-struct PhotoSpec
+struct PlannedPhoto
 {
     QString path;
     QSize size;
@@ -59,12 +59,12 @@ QImage cameraLikeImage(const QSize &size, quint32 seed)
     return image;
 }
 
-void writePhoto(const PhotoSpec &spec)
+void writePhoto(const PlannedPhoto &photo)
 {
-    QImageWriter writer(spec.path, "jpeg");
+    QImageWriter writer(photo.path, "jpeg");
     writer.setQuality(90);
-    writer.setProgressiveScanWrite(spec.progressive);
-    writer.write(cameraLikeImage(spec.size, spec.seed));
+    writer.setProgressiveScanWrite(photo.progressive);
+    writer.write(cameraLikeImage(photo.size, photo.seed));
 }
 
 QString makeFolder(const QString &root, const QString &name)
@@ -83,17 +83,17 @@ QList<PhotoSet> make(const QString &root, int photoCount)
     constexpr int smallCount = 20;
     const QString cameraFolder = makeFolder(root, QStringLiteral("camera"));
     const QString mixedFolder = makeFolder(root, QStringLiteral("mixed"));
-    QList<PhotoSpec> specs;
+    QList<PlannedPhoto> planned;
     quint32 seed = 1;
     for (int i = 0; i < photoCount; ++i)
-        specs.append({QStringLiteral("%1/IMG_%2.jpg").arg(cameraFolder).arg(i, 4, 10, QLatin1Char('0')),
+        planned.append({QStringLiteral("%1/IMG_%2.jpg").arg(cameraFolder).arg(i, 4, 10, QLatin1Char('0')),
             QSize(4000, 3000), false, seed++});
     for (int i = 0; i < progressiveCount; ++i)
-        specs.append(
+        planned.append(
             {QStringLiteral("%1/progressive_%2.jpg").arg(mixedFolder).arg(i), QSize(4000, 3000), true, seed++});
     for (int i = 0; i < smallCount; ++i)
-        specs.append({QStringLiteral("%1/small_%2.jpg").arg(mixedFolder).arg(i), QSize(1152, 864), false, seed++});
-    QtConcurrent::blockingMap(specs, &writePhoto);
+        planned.append({QStringLiteral("%1/small_%2.jpg").arg(mixedFolder).arg(i), QSize(1152, 864), false, seed++});
+    QtConcurrent::blockingMap(planned, &writePhoto);
 
     PhotoSet camera = adopt(cameraFolder);
     camera.title = QStringLiteral("%1 photos 4000x3000, baseline, quality 90").arg(photoCount);

@@ -39,7 +39,7 @@ QMutex fullDecodeLock;
 
 // Only a sequential JPEG decodes straight to a reduced size. Reads the segment headers up to the frame header
 // from the start of the device, without consuming anything.
-bool decodesReduced(QIODevice *device)
+bool startsAsSequentialJpeg(QIODevice *device)
 {
     // Camera makers put their metadata and previews ahead of the frame header, within the first 64 KiB segments.
     const QByteArray head = device->peek(1024 * 1024);
@@ -70,23 +70,29 @@ QImage scaledToThumbnail(const QImage &image)
 // at once, and a sequential JPEG decodes about 8% faster. Larger files are streamed, so memory stays bounded.
 constexpr qint64 maxBufferedFileSize = 16 * 1024 * 1024;
 
-// The file as the decoder reads it: held whole when small enough, streamed otherwise.
+// The file as the decoder reads it: a sequential JPEG held whole when small enough; anything else, which gains
+// nothing from that (key lists, progressive JPEGs, other formats), streamed.
 class PhotoSource
 {
 public:
     explicit PhotoSource(const QString &path)
     {
-        if (!RegularFile::openForReading(m_file, path) || m_file.size() > maxBufferedFileSize)
+        if (!RegularFile::openForReading(m_file, path))
+            return;
+        m_sequentialJpeg = startsAsSequentialJpeg(&m_file);
+        if (!m_sequentialJpeg || m_file.size() > maxBufferedFileSize)
             return;
         m_buffer.setData(m_file.read(maxBufferedFileSize));
         m_buffer.open(QIODevice::ReadOnly);
     }
 
+    bool isSequentialJpeg() const { return m_sequentialJpeg; }
     QIODevice *device() { return m_buffer.isOpen() ? static_cast<QIODevice *>(&m_buffer) : &m_file; }
 
 private:
     QFile m_file;
     QBuffer m_buffer;
+    bool m_sequentialJpeg = false;
 };
 
 } // namespace
@@ -94,14 +100,13 @@ private:
 QImage Thumbnail::fromFile(const QString &path)
 {
     PhotoSource source(path);
-    // Before the reader takes anything from the device.
-    const bool reduced = decodesReduced(source.device());
     QImageReader reader(source.device());
     const QSize full = reader.size();
+    const QSize reduced = reducedDecodeSize(full);
     if (full.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
-        reader.setScaledSize(reducedDecodeSize(full));
-    if (reduced && full.isValid())
-        return pixelsOf(reducedDecodeSize(full)) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read());
+        reader.setScaledSize(reduced);
+    if (source.isSequentialJpeg() && full.isValid())
+        return pixelsOf(reduced) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read());
     if (pixelsOf(full) > maxFullDecodePixels)
         return {};
     const QMutexLocker oneAtATime(&fullDecodeLock);

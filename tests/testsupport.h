@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class QListWidget;
+
 // A key store in a temporary folder: root()/Documents (unless told otherwise), with the program pointed at it.
 class KeyStoreFixture
 {
@@ -39,7 +41,6 @@ QByteArray readAll(const QString &path);
 // Every regular file below folder (hidden ones included), as paths relative to it, sorted.
 QStringList filesBelow(const QString &folder);
 // The texts of a list widget's entries, in order.
-class QListWidget;
 QStringList textsOf(const QListWidget *list);
 
 // One message box as the operator saw it.

@@ -9,6 +9,12 @@
 
 namespace RegularFile {
 
+bool exists(const QString &path)
+{
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 bool openForReading(QFile &file, const QString &path)
 {
     // Non-blocking, so that a FIFO without a writer cannot hold the open; a regular file reads the same either way.

@@ -1,5 +1,6 @@
 #include "zrkserver.h"
 
+#include "filemove.h"
 #include "folderscan.h"
 #include "ir.h"
 #include "keylistcheck.h"
@@ -98,22 +99,23 @@ void ZRKServer::sendNewKey()
     if (!photoItem)
         return;
     const QString photoPath = photoItem->text();
-    if (!QFile::exists(photoPath)) {
+    // Only a photo file is issued: a link that has taken its place would beam whatever it points to.
+    if (!RegularFile::exists(photoPath)) {
         showMessage(QStringLiteral("file doesn't exists."));
         return;
     }
     const QString keyPath = KeyStore::keyPath(photoPath, rand());
-    // A rename never replaces a file, so a taken key path costs no photo; nothing has changed yet when it fails.
-    if (!QDir().rename(photoPath, keyPath)) {
-        showMessage(QStringLiteral("Can't rename file."));
+    // A move never replaces a file, so a taken key path costs no photo; nothing has changed yet when it fails.
+    if (const FileMove::Result renamed = FileMove::move(photoPath, keyPath); !renamed.moved) {
+        showMessage(QStringLiteral("Can't rename file."), renamed.reason);
         return;
     }
     const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
     moveToGivenList(photoItem, sentPath);
     if (!Ir::supported())
         return;
-    if (!QDir().rename(keyPath, sentPath)) {
-        showMessage(QStringLiteral("Can't move file."));
+    if (const FileMove::Result sent = FileMove::move(keyPath, sentPath); !sent.moved) {
+        showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
     beam(sentPath);
@@ -148,17 +150,22 @@ void ZRKServer::removeGivenKey()
     if (!keyItem)
         return;
     const QString keyPath = keyItem->text();
-    // A key whose photo cannot leave the sent-keys folder is still issued, so its entry stays.
-    if (QFile::exists(keyPath) && !QDir().rename(keyPath, KeyStore::returnPath(keyPath))) {
-        showMessage(QStringLiteral("Can't move file."));
-        return;
+    // A key whose photo cannot leave the sent-keys folder is still issued, so its entry stays. Where no photo file
+    // is left at the entry's path, there is nothing to move and the key is withdrawn all the same.
+    if (RegularFile::exists(keyPath)) {
+        const FileMove::Result withdrawn = FileMove::move(keyPath, KeyStore::returnPath(keyPath));
+        if (!withdrawn.moved) {
+            showMessage(QStringLiteral("Can't move file."), withdrawn.reason);
+            return;
+        }
     }
     delete keyItem;
 }
 
-void ZRKServer::showMessage(const QString &text)
+void ZRKServer::showMessage(const QString &text, const QString &reason)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
+    box.setInformativeText(reason);
     box.addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
     box.exec();
 }

@@ -24,7 +24,8 @@ protected Q_SLOTS:
     void removeGivenKey();
 
 private:
-    void showMessage(const QString &text);
+    // reason, when given, says what the system answered, under the text.
+    void showMessage(const QString &text, const QString &reason = QString());
     // The list's current entry, or null after asking the operator to select one.
     QListWidgetItem *currentItemOf(QListWidget *list);
     void moveToGivenList(QListWidgetItem *photoItem, const QString &sentPath);

@@ -15,6 +15,9 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <cerrno>
+#include <sys/mount.h>
+
 namespace {
 
 // No test may ever see the real key store: until a fixture says otherwise, the program looks at a folder that
@@ -132,6 +135,7 @@ QList<ShownMessage> messagesDuring(const std::function<void()> &action)
         ShownMessage message;
         message.caption = box->windowTitle();
         message.text = box->text();
+        message.informativeText = box->informativeText();
         message.icon = box->icon();
         message.modal = box->isModal();
         message.parent = box->parentWidget();
@@ -155,6 +159,31 @@ QStringList messageTextsDuring(const std::function<void()> &action)
     for (const ShownMessage &message : messagesDuring(action))
         texts.append(message.text);
     return texts;
+}
+
+ScratchFileSystem::ScratchFileSystem(const QString &folder, int sizeKiB) : m_folder(folder)
+{
+    // Root could mount outside a private namespace too, where a test that dies would leave its mounts behind.
+    if (!mountsPromised()) {
+        m_error = QStringLiteral("not in a private mount namespace");
+        return;
+    }
+    QDir().mkpath(folder);
+    const QByteArray options = "size=" + QByteArray::number(sizeKiB) + 'k';
+    if (::mount("scratch", QFile::encodeName(folder).constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData())
+        != 0)
+        m_error = qt_error_string(errno);
+}
+
+ScratchFileSystem::~ScratchFileSystem()
+{
+    if (isMounted())
+        ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+}
+
+bool ScratchFileSystem::mountsPromised()
+{
+    return qEnvironmentVariableIsSet("ZRK_PRIVATE_MOUNTS");
 }
 
 FakeInfrared::FakeInfrared() : m_savedPath(qgetenv("PATH"))

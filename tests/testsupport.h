@@ -48,6 +48,7 @@ struct ShownMessage
 {
     QString caption;
     QString text;
+    QString informativeText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     bool modal = false;
@@ -58,6 +59,36 @@ struct ShownMessage
 QList<ShownMessage> messagesDuring(const std::function<void()> &action);
 // The same, when only the texts matter.
 QStringList messageTextsDuring(const std::function<void()> &action);
+
+// A tmpfs of sizeKiB mounted over folder (made when missing) for as long as it lives: the folder then lies on a file
+// system of its own, which moves have to cross and which fills up. It mounts only in the private mount namespace
+// that ctest runs these tests in (unshare --user --map-root-user --mount) and tells them of.
+class ScratchFileSystem
+{
+public:
+    ScratchFileSystem(const QString &folder, int sizeKiB);
+    ~ScratchFileSystem();
+    ScratchFileSystem(const ScratchFileSystem &) = delete;
+    ScratchFileSystem &operator=(const ScratchFileSystem &) = delete;
+
+    bool isMounted() const { return m_error.isEmpty(); }
+    QString error() const { return m_error; }
+    // A test that cannot mount is skipped when started by hand, and fails under ctest.
+    static bool mountsPromised();
+
+private:
+    QString m_folder;
+    QString m_error;
+};
+
+#define ZRK_REQUIRE_MOUNTED(fileSystem)                                                                                \
+    do {                                                                                                               \
+        if (!(fileSystem).isMounted()) {                                                                               \
+            if (ScratchFileSystem::mountsPromised())                                                                   \
+                QFAIL(qPrintable(QStringLiteral("cannot mount a scratch file system: ") + (fileSystem).error()));      \
+            QSKIP("needs a private mount namespace: run it under unshare --user --map-root-user --mount");             \
+        }                                                                                                              \
+    } while (false)
 
 // Makes infrared available by putting a recording obexftp first on PATH, or unavailable with a PATH that has none.
 // The recording script notes, for every beam, whether the named file was there and the arguments it got.

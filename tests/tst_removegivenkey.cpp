@@ -18,6 +18,8 @@ private Q_SLOTS:
     void keyFromSubFolderReturnsToDocumentFolder();
     void entryWithoutFileLeaves();
     void takenReturnPathKeepsEntry();
+    void withdrawAcrossFileSystems_data();
+    void withdrawAcrossFileSystems();
 };
 
 void TestRemoveGivenKey::noCurrentEntry()
@@ -136,6 +138,55 @@ void TestRemoveGivenKey::takenReturnPathKeepsEntry()
     QCOMPARE(readAll(occupant), occupantBytes);
     QCOMPARE(textsOf(window.givenList), (QStringList {key, other}));
     QCOMPARE(window.givenList->currentRow(), 0);
+}
+
+void TestRemoveGivenKey::withdrawAcrossFileSystems_data()
+{
+    QTest::addColumn<int>("documentsKiB");
+    QTest::addColumn<bool>("fits");
+
+    QTest::newRow("plenty of room") << 1024 << true;
+    QTest::newRow("too little room") << 16 << false;
+}
+
+void TestRemoveGivenKey::withdrawAcrossFileSystems()
+{
+    QFETCH(int, documentsKiB);
+    QFETCH(bool, fits);
+
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    // The document folder and the sent-keys folder within it, each a file system of its own.
+    const ScratchFileSystem documents(store.documents(), documentsKiB);
+    ZRK_REQUIRE_MOUNTED(documents);
+    const ScratchFileSystem sentKeys(store.sentKeys(), 1024);
+    ZRK_REQUIRE_MOUNTED(sentKeys);
+    const QString key = store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"), QSize(400, 300), 1);
+    const QString other = store.writePhoto(QStringLiteral(".sentKeys/zrk_8.key.jpg"), QSize(20, 10), 2);
+    const QByteArray keyBytes = readAll(key);
+    QVERIFY(keyBytes.size() > 16 * 1024);
+    ZRKServer window;
+    window.givenList->setCurrentRow(0);
+
+    const QList<ShownMessage> shown = messagesDuring([&] { window.removeGivenKeyButton->click(); });
+
+    // Whole in exactly one place, and nothing else anywhere: no partial copy, no temporary file.
+    const QString place = fits ? QStringLiteral("zrk_7.key.jpg") : QStringLiteral(".sentKeys/zrk_7.key.jpg");
+    QStringList files = {QStringLiteral(".sentKeys/zrk_8.key.jpg"), place};
+    files.sort();
+    QCOMPARE(filesBelow(store.documents()), files);
+    QCOMPARE(readAll(store.documents() + QLatin1Char('/') + place), keyBytes);
+    if (fits) {
+        QVERIFY(shown.isEmpty());
+        QCOMPARE(textsOf(window.givenList), QStringList {other});
+    } else {
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().text, QStringLiteral("Can't move file."));
+        const QString returnPath = store.documents() + QStringLiteral("/zrk_7.key.jpg");
+        QCOMPARE(shown.first().informativeText, returnPath + QStringLiteral(": ") + qt_error_string(ENOSPC));
+        QCOMPARE(textsOf(window.givenList), (QStringList {key, other}));
+        QCOMPARE(window.givenList->currentRow(), 0);
+    }
 }
 
 QTEST_MAIN(TestRemoveGivenKey)

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QTest>
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void photoFromSubFolder();
     void entryWithoutPicture();
     void takenKeyPathLosesNoPhoto();
+    void issueAcrossFileSystems_data();
+    void issueAcrossFileSystems();
     void failedMoveIsReported_data();
     void failedMoveIsReported();
 };
@@ -69,29 +72,43 @@ void TestSendNewKey::keyName()
     QCOMPARE(KeyStore::keyPath(QStringLiteral("/a/b%1/photo.jpg"), number), QStringLiteral("/a/b%1/") + name);
 }
 
+enum class SinceRefresh { NothingSelected, PhotoRemoved, PhotoReplacedByLink, PhotoReplacedByFolder };
+Q_DECLARE_METATYPE(SinceRefresh)
+
 void TestSendNewKey::refusals_data()
 {
-    QTest::addColumn<bool>("select");
+    QTest::addColumn<SinceRefresh>("sinceRefresh");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("no current entry") << false << "Please select an item.";
-    QTest::newRow("photo gone since the refresh") << true << "file doesn't exists.";
+    QTest::newRow("no current entry") << SinceRefresh::NothingSelected << "Please select an item.";
+    QTest::newRow("photo gone since the refresh") << SinceRefresh::PhotoRemoved << "file doesn't exists.";
+    // A link would be beamed as whatever it points to.
+    QTest::newRow("photo replaced by a link to another file")
+        << SinceRefresh::PhotoReplacedByLink << "file doesn't exists.";
+    QTest::newRow("photo replaced by a folder") << SinceRefresh::PhotoReplacedByFolder << "file doesn't exists.";
 }
 
 void TestSendNewKey::refusals()
 {
-    QFETCH(bool, select);
+    QFETCH(SinceRefresh, sinceRefresh);
     QFETCH(QString, message);
 
     KeyStoreFixture store;
     QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
+    QFile secret(store.root() + QStringLiteral("/secret.txt"));
+    QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("not for visitors") > 0);
+    secret.close();
     ZRKServer window;
-    if (select) {
+    if (sinceRefresh != SinceRefresh::NothingSelected) {
         window.sendList->setCurrentRow(0);
         QVERIFY(QFile::remove(photo));
     }
+    if (sinceRefresh == SinceRefresh::PhotoReplacedByLink)
+        QVERIFY(QFile::link(secret.fileName(), photo));
+    if (sinceRefresh == SinceRefresh::PhotoReplacedByFolder)
+        QVERIFY(QDir().mkdir(photo));
     const QStringList filesBefore = filesBelow(store.root());
 
     const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
@@ -106,6 +123,7 @@ void TestSendNewKey::refusals()
     QCOMPARE(textsOf(window.sendList), QStringList {photo});
     QCOMPARE(window.givenList->count(), 0);
     QCOMPARE(filesBelow(store.root()), filesBefore);
+    QCOMPARE(QFileInfo(photo).isSymLink(), sinceRefresh == SinceRefresh::PhotoReplacedByLink);
     QVERIFY(infrared.beams().isEmpty());
 }
 
@@ -233,6 +251,56 @@ void TestSendNewKey::takenKeyPathLosesNoPhoto()
     QCOMPARE(window.sendList->currentRow(), 0);
     QCOMPARE(window.givenList->count(), 0);
     QVERIFY(infrared.beams().isEmpty());
+}
+
+void TestSendNewKey::issueAcrossFileSystems_data()
+{
+    QTest::addColumn<int>("sentKeysKiB");
+    QTest::addColumn<bool>("fits");
+
+    QTest::newRow("plenty of room") << 1024 << true;
+    QTest::newRow("too little room") << 16 << false;
+}
+
+void TestSendNewKey::issueAcrossFileSystems()
+{
+    QFETCH(int, sentKeysKiB);
+    QFETCH(bool, fits);
+
+    KeyStoreFixture store;
+    QVERIFY2(store.isValid(), "no temporary folder");
+    const ScratchFileSystem sentKeys(store.sentKeys(), sentKeysKiB);
+    ZRK_REQUIRE_MOUNTED(sentKeys);
+    FakeInfrared infrared;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(400, 300), 1);
+    const QByteArray photoBytes = readAll(photo);
+    QVERIFY(photoBytes.size() > 16 * 1024);
+    ZRKServer window;
+    window.sendList->setCurrentRow(0);
+    const QString keyName = KeyStore::keyName(nextKeyNumber());
+    const QString sentPath = store.sentKeys() + QLatin1Char('/') + keyName;
+
+    const DebugLines debug;
+    const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
+
+    // Whole in exactly one place, and nothing else anywhere: no partial copy, no temporary file.
+    const QString place = fits ? QStringLiteral(".sentKeys/") + keyName : keyName;
+    QCOMPARE(filesBelow(store.documents()), QStringList {place});
+    QCOMPARE(readAll(store.documents() + QLatin1Char('/') + place), photoBytes);
+    QCOMPARE(window.sendList->count(), 0);
+    QCOMPARE(textsOf(window.givenList), QStringList {sentPath});
+    if (fits) {
+        QVERIFY(shown.isEmpty());
+        QCOMPARE(debug.lines(), QStringList {store.documents() + QLatin1Char('/') + keyName});
+        QTRY_COMPARE(infrared.beams().size(), 1);
+        QVERIFY(infrared.beams().first().fileWasThere);
+    } else {
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().text, QStringLiteral("Can't move file."));
+        QCOMPARE(shown.first().informativeText, sentPath + QStringLiteral(": ") + qt_error_string(ENOSPC));
+        QVERIFY(debug.lines().isEmpty());
+        QCOMPARE(window.findChildren<Ir *>().size(), 0);
+    }
 }
 
 void TestSendNewKey::failedMoveIsReported_data()

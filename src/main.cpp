@@ -1,7 +1,24 @@
+#include "instanceguard.h"
 #include "qpeapplication.h"
 #include "zrkserver.h"
 
 #include <QIcon>
+#include <QStandardPaths>
+
+namespace {
+
+// Another start asked for the window: it may be minimised or behind others, and stays maximised. Qt keeps the active
+// flag in the state once set, so for a window that is only covered the new state changes nothing: activateWindow()
+// brings it forward, and raise() too, as not every window manager raises what it activates. The window is never
+// hidden (closing it ends the program), so it needs no show().
+void bringToFront(QWidget &window)
+{
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -9,7 +26,22 @@ int main(int argc, char **argv)
     // The launcher's icon and entry, so that task bars show and group the window like the launcher does.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zrk-server.svg")));
     QGuiApplication::setDesktopFileName(QStringLiteral("zrk-server"));
+
+    // The user's runtime folder is private to them, so no other user can plant a lock or a socket there.
+    InstanceGuard guard(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    switch (guard.claim()) {
+    case InstanceGuard::Claimed:
+        break;
+    case InstanceGuard::ActivatedRunning:
+        qInfo("zrk-server: already running; its window was asked to come to the front");
+        return 0;
+    case InstanceGuard::Failed:
+        qCritical("zrk-server: not started: %s", qPrintable(guard.errorString()));
+        return 1;
+    }
+
     ZRKServer window;
+    QObject::connect(&guard, &InstanceGuard::activationRequested, &window, [&window] { bringToFront(window); });
     window.showMaximized();
     return app.exec();
 }

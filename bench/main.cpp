@@ -1,4 +1,5 @@
 #include "corpus.h"
+#include "filemove.h"
 #include "keystore.h"
 #include "measure.h"
 #include "routes.h"
@@ -6,6 +7,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,7 +16,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -256,6 +261,56 @@ void measureCheck(const Scratch &scratch, int rounds)
     printRow(QStringLiteral("verdict"), prize ? QStringLiteral("prize") : QStringLiteral("WRONG"));
 }
 
+dev_t deviceOf(const QString &path)
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_dev : 0;
+}
+
+// One photo moved there and back, the program's way and Qt's way, so that the price of never losing it shows: a
+// copy to another file system is flushed to the disk, and so is the folder it lands in, before the original goes.
+void measureMoves(const QString &photo, const Scratch &scratch, const QString &otherFileSystem, int rounds)
+{
+    progress(QStringLiteral("moves"));
+    const QString here = scratch.root() + QStringLiteral("/move.jpg");
+    const QString near = scratch.documents() + QStringLiteral("/move.jpg");
+    QTemporaryDir elsewhere(otherFileSystem + QStringLiteral("/zrk-bench-XXXXXX"));
+    const QString far = elsewhere.path() + QStringLiteral("/move.jpg");
+    const bool haveOtherFileSystem = elsewhere.isValid() && deviceOf(elsewhere.path()) != deviceOf(scratch.root());
+    if (!QFile::copy(photo, here))
+        return;
+    const auto thereAndBack = [&here](const QString &there, const std::function<bool(QString, QString)> &move) {
+        if (!move(here, there) || !move(there, here))
+            qFatal("zrk-bench: a move failed");
+    };
+    const auto program = [](const QString &from, const QString &to) { return FileMove::move(from, to).moved; };
+    const auto qt = [](const QString &from, const QString &to) { return QFile::rename(from, to); };
+    QList<TimedWork> works {{[&] { thereAndBack(near, program); }, rounds}};
+    if (haveOtherFileSystem) {
+        works.append({[&] { thereAndBack(far, program); }, rounds});
+        works.append({[&] { thereAndBack(far, qt); }, rounds});
+    }
+    const QList<double> ms = medianMs(works);
+
+    out() << Qt::endl
+          << QStringLiteral("== Moving one %1 MB photo (per move, the mean of there and back; median of %2 rounds)")
+                 .arg(QFileInfo(here).size() / 1e6, 0, 'f', 1)
+                 .arg(rounds)
+          << Qt::endl;
+    printRow(QStringLiteral("route (ratio = the program's move / Qt's rename)"), QStringLiteral("cost"),
+        QStringLiteral("ratio"), QStringLiteral("goal"));
+    printRow(QStringLiteral("within one file system: a rename"), QStringLiteral("%1 ms").arg(ms.at(0) / 2, 0, 'f', 3));
+    if (!haveOtherFileSystem) {
+        printRow(QStringLiteral("to %1").arg(otherFileSystem), QStringLiteral("no other file system"));
+        return;
+    }
+    printRow(QStringLiteral("to %1 and back: copy, flushes, then remove").arg(otherFileSystem),
+        QStringLiteral("%1 ms").arg(ms.at(1) / 2, 0, 'f', 2), QString::number(ms.at(1) / ms.at(2), 'f', 2),
+        QStringLiteral("none"));
+    printRow(QStringLiteral("  QFile::rename: copy and remove, nothing flushed"),
+        QStringLiteral("%1 ms").arg(ms.at(2) / 2, 0, 'f', 2));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -273,6 +328,11 @@ int main(int argc, char **argv)
     const QCommandLineOption roundsOption(QStringLiteral("rounds"), QStringLiteral("Rounds per figure (default 5)."),
         QStringLiteral("n"), QStringLiteral("5"));
     parser.addOption(roundsOption);
+    const QCommandLineOption otherFileSystemOption(QStringLiteral("other-file-system"),
+        QStringLiteral(
+            "A folder on another file system, such as a memory card, to move a photo to (default /dev/shm)."),
+        QStringLiteral("folder"), QStringLiteral("/dev/shm"));
+    parser.addOption(otherFileSystemOption);
     QCommandLineOption memoryProbeOption(QStringLiteral("memory-probe"),
         QStringLiteral("Print the memory growth of one refresh of folder on one or all cores."),
         QStringLiteral("cores"));
@@ -311,6 +371,8 @@ int main(int argc, char **argv)
         progress(QStringLiteral("measuring %1").arg(set.title));
         printSet(set, measureSet(set, scanner, scratch, rounds), rounds);
     }
+    if (!sets.constFirst().files.isEmpty())
+        measureMoves(sets.constFirst().files.constFirst(), scratch, parser.value(otherFileSystemOption), rounds);
     measureCheck(scratch, rounds);
     return 0;
 }

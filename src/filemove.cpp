@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -30,12 +31,6 @@ FileMove::Result failed(const QString &path, const QString &why)
 FileMove::Result failedWithErrno(const QString &path, int error)
 {
     return failed(path, qt_error_string(error));
-}
-
-QString folderOf(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash > 0 ? path.left(slash) : QStringLiteral("/");
 }
 
 bool sameFile(const struct stat &a, const struct stat &b)
@@ -195,7 +190,7 @@ FileMove::Result copyAcross(const QString &from, const QString &to, const struct
     if (::fstat(source.get(), &status) != 0 || !unchanged(original, status))
         return changedMeanwhile(from);
 
-    const QString targetFolder = folderOf(to);
+    const QString targetFolder = QFileInfo(to).path();
     const Descriptor folder = openFolder(targetFolder);
     if (!folder.isValid())
         return failedWithErrno(targetFolder, errno);
@@ -237,7 +232,7 @@ FileMove::Result copyAcross(const QString &from, const QString &to, const struct
     }
     // The move is done whatever this answers: a lost update of the folder can only bring the original's name back
     // after a power cut, beside its copy.
-    if (const Descriptor sourceFolder = openFolder(folderOf(from)); sourceFolder.isValid())
+    if (const Descriptor sourceFolder = openFolder(QFileInfo(from).path()); sourceFolder.isValid())
         ::fsync(sourceFolder.get());
     return succeeded();
 }
@@ -259,7 +254,7 @@ Result move(const QString &from, const QString &to)
         return failedWithErrno(from, errno);
     if (!S_ISREG(original.st_mode))
         return failed(from, QStringLiteral("not a regular file"));
-    if (onOtherFileSystem(folderOf(to), original))
+    if (onOtherFileSystem(QFileInfo(to).path(), original))
         return copyAcross(from, to, original);
     runBeforePlacing(to);
     if (renameWithoutReplacing(QFile::encodeName(from), QFile::encodeName(to)))

@@ -65,12 +65,7 @@ QString KeyStoreFixture::sentKeys() const
 
 QString KeyStoreFixture::writeFile(const QString &relativePath, const QByteArray &bytes) const
 {
-    const QString path = documents() + QLatin1Char('/') + relativePath;
-    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return writeFileAt(documents() + QLatin1Char('/') + relativePath, bytes);
 }
 
 QString KeyStoreFixture::writePhoto(const QString &relativePath, const QSize &size, int seed) const
@@ -97,6 +92,15 @@ QByteArray jpegBytes(const QSize &size, int seed, int quality)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", quality);
     return bytes;
+}
+
+QString writeFileAt(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 QByteArray readAll(const QString &path)

@@ -37,6 +37,8 @@ private:
 // The bytes of a JPEG of that size, with gradients and noise drawn from seed.
 QByteArray jpegBytes(const QSize &size, int seed = 0, int quality = 90);
 
+// Writes a file anywhere (parent folders made as needed) and returns its path.
+QString writeFileAt(const QString &path, const QByteArray &bytes);
 QByteArray readAll(const QString &path);
 // Every regular file below folder (hidden ones included), as paths relative to it, sorted.
 QStringList filesBelow(const QString &folder);

@@ -50,14 +50,6 @@ private:
     std::unique_ptr<ScratchFileSystem> m_scratch;
 };
 
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
 void addLayoutRows(const char *suffix = "")
 {
     QTest::addRow("same folder%s", suffix) << Layout::SameFolder;
@@ -105,7 +97,7 @@ void TestFileMove::movesWholeAndLeavesNothingBehind()
     if (fixture.scratch())
         ZRK_REQUIRE_MOUNTED(*fixture.scratch());
     const QByteArray bytes = jpegBytes(QSize(300, 200), 1);
-    const QString from = writeFile(fixture.from() + QStringLiteral("/photo.jpg"), bytes);
+    const QString from = writeFileAt(fixture.from() + QStringLiteral("/photo.jpg"), bytes);
     QFile original(from);
     const QDateTime taken = QDateTime::fromSecsSinceEpoch(1'600'000'000);
     QVERIFY(original.open(QIODevice::ReadOnly) && original.setFileTime(taken, QFileDevice::FileModificationTime));
@@ -146,16 +138,16 @@ void TestFileMove::neverReplacesATakenName()
         ZRK_REQUIRE_MOUNTED(*fixture.scratch());
     const QByteArray photo = jpegBytes(QSize(60, 40), 1);
     const QByteArray occupant = jpegBytes(QSize(60, 40), 2);
-    const QString from = writeFile(fixture.from() + QStringLiteral("/photo.jpg"), photo);
+    const QString from = writeFileAt(fixture.from() + QStringLiteral("/photo.jpg"), photo);
     const QString to = fixture.to() + QStringLiteral("/zrk_7.key.jpg");
     if (takenDuringTheMove) {
         // Another program writes that name after every check the move could make, just before it takes the name.
         FileMove::TestHooks hooks;
         hooks.renameCannotRefuseToReplace = layout == Layout::RenameCannotRefuse;
-        hooks.beforePlacing = [&](const QString &target) { writeFile(target, occupant); };
+        hooks.beforePlacing = [&](const QString &target) { writeFileAt(target, occupant); };
         FileMove::setTestHooks(hooks);
     } else {
-        writeFile(to, occupant);
+        writeFileAt(to, occupant);
     }
 
     const FileMove::Result result = FileMove::move(from, to);
@@ -188,7 +180,7 @@ void TestFileMove::movesOnlyRegularFiles()
     const MoveFixture fixture(layout);
     if (fixture.scratch())
         ZRK_REQUIRE_MOUNTED(*fixture.scratch());
-    const QString elsewhere = writeFile(fixture.from() + QStringLiteral("/.secret"), "not for visitors");
+    const QString elsewhere = writeFileAt(fixture.from() + QStringLiteral("/.secret"), "not for visitors");
     const QString from = fixture.from() + QStringLiteral("/photo.jpg");
     if (kind == QLatin1String("link"))
         QVERIFY(QFile::link(elsewhere, from));
@@ -215,7 +207,7 @@ void TestFileMove::tooLittleRoomLeavesNoPartialCopy()
     ZRK_REQUIRE_MOUNTED(small);
     const QByteArray photo = jpegBytes(QSize(800, 600), 1);
     QVERIFY(photo.size() > 64 * 1024);
-    const QString from = writeFile(dir.path() + QStringLiteral("/photo.jpg"), photo);
+    const QString from = writeFileAt(dir.path() + QStringLiteral("/photo.jpg"), photo);
     const QString to = dir.path() + QStringLiteral("/card/zrk_7.key.jpg");
 
     const FileMove::Result result = FileMove::move(from, to);
@@ -233,7 +225,7 @@ void TestFileMove::originalThatCannotGoKeepsNoCopy()
     const ScratchFileSystem readOnly(card, 1024);
     ZRK_REQUIRE_MOUNTED(readOnly);
     const QByteArray photo = jpegBytes(QSize(60, 40), 1);
-    const QString from = writeFile(card + QStringLiteral("/photo.jpg"), photo);
+    const QString from = writeFileAt(card + QStringLiteral("/photo.jpg"), photo);
     QCOMPARE(::mount(nullptr, QFile::encodeName(card).constData(), nullptr,
                  MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr),
         0);

@@ -97,16 +97,14 @@ void TestSendNewKey::refusals()
     QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
-    QFile secret(store.root() + QStringLiteral("/secret.txt"));
-    QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("not for visitors") > 0);
-    secret.close();
+    const QString secret = writeFileAt(store.root() + QStringLiteral("/secret.txt"), "not for visitors");
     ZRKServer window;
     if (sinceRefresh != SinceRefresh::NothingSelected) {
         window.sendList->setCurrentRow(0);
         QVERIFY(QFile::remove(photo));
     }
     if (sinceRefresh == SinceRefresh::PhotoReplacedByLink)
-        QVERIFY(QFile::link(secret.fileName(), photo));
+        QVERIFY(QFile::link(secret, photo));
     if (sinceRefresh == SinceRefresh::PhotoReplacedByFolder)
         QVERIFY(QDir().mkdir(photo));
     const QStringList filesBefore = filesBelow(store.root());

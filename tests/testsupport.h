@@ -88,7 +88,7 @@ private:
         if (!(fileSystem).isMounted()) {                                                                               \
             if (ScratchFileSystem::mountsPromised())                                                                   \
                 QFAIL(qPrintable(QStringLiteral("cannot mount a scratch file system: ") + (fileSystem).error()));      \
-            QSKIP("needs a private mount namespace: run it under unshare --user --map-root-user --mount");             \
+            QSKIP("needs the private mount namespace that ctest runs it in");                                          \
         }                                                                                                              \
     } while (false)
 

@@ -22,7 +22,7 @@ qint64 statusKiB(const QByteArray &field)
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith(field + ':'))
+        if (line.startsWith(QByteArray(field + ':')))
             return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;

@@ -2,18 +2,14 @@
 
 #include "keystore.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
-#include <QListWidget>
 #include <QMutex>
 #include <QPainter>
 #include <QRandomGenerator>
-#include <QTimer>
 
 #include <cerrno>
 #include <sys/mount.h>
@@ -42,12 +38,18 @@ void recordDebugLine(QtMsgType type, const QMessageLogContext &context, const QS
     previousHandler(type, context, message);
 }
 
+// Without a folder of its own no test can run, and none may fall back on the real key store.
+void requireUsable(const QTemporaryDir &dir)
+{
+    if (!dir.isValid())
+        qFatal("no temporary folder: %s", qPrintable(dir.errorString()));
+}
+
 } // namespace
 
 KeyStoreFixture::KeyStoreFixture(DocumentFolder documentFolder)
 {
-    if (!m_dir.isValid())
-        return;
+    requireUsable(m_dir);
     if (documentFolder == WithDocumentFolder)
         QDir(m_dir.path()).mkdir(QStringLiteral("Documents"));
     KeyStore::setDocumentFolderForTesting(documents());
@@ -119,52 +121,6 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
-QStringList textsOf(const QListWidget *list)
-{
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts.append(list->item(row)->text());
-    return texts;
-}
-
-QList<ShownMessage> messagesDuring(const std::function<void()> &action)
-{
-    QList<ShownMessage> shown;
-    QTimer closer;
-    closer.setInterval(5);
-    QObject::connect(&closer, &QTimer::timeout, [&shown] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        ShownMessage message;
-        message.caption = box->windowTitle();
-        message.text = box->text();
-        message.informativeText = box->informativeText();
-        message.icon = box->icon();
-        message.modal = box->isModal();
-        message.parent = box->parentWidget();
-        const QList<QAbstractButton *> buttons = box->buttons();
-        for (const QAbstractButton *button : buttons)
-            message.buttons.append(button->text());
-        shown.append(message);
-        if (!buttons.isEmpty())
-            buttons.first()->click();
-        else
-            box->reject();
-    });
-    closer.start();
-    action();
-    return shown;
-}
-
-QStringList messageTextsDuring(const std::function<void()> &action)
-{
-    QStringList texts;
-    for (const ShownMessage &message : messagesDuring(action))
-        texts.append(message.text);
-    return texts;
-}
-
 ScratchFileSystem::ScratchFileSystem(const QString &folder, int sizeKiB) : m_folder(folder)
 {
     // Root could mount outside a private namespace too, where a test that dies would leave its mounts behind.
@@ -192,8 +148,7 @@ bool ScratchFileSystem::mountsPromised()
 
 FakeInfrared::FakeInfrared() : m_savedPath(qgetenv("PATH"))
 {
-    if (!m_dir.isValid())
-        return;
+    requireUsable(m_dir);
     QDir(m_dir.path()).mkdir(QStringLiteral("bin"));
     QDir(m_dir.path()).mkdir(QStringLiteral("empty"));
     const QString script = m_dir.path() + QStringLiteral("/bin/obexftp");

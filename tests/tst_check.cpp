@@ -1,4 +1,5 @@
 #include "testsupport.h"
+#include "windowtestsupport.h"
 #include "zrkserver.h"
 
 #include <QFile>
@@ -9,8 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString prize = QStringLiteral("Give them a T-Shirt!");
 
 // A store with two issued keys, zrk_5 and zrk_15, and one key list holding the given bytes, selected.
 class CheckStand
@@ -42,6 +41,7 @@ class TestCheck : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void outcome_data();
     void outcome();
     void firstInvalidLineEndsTheRead();
@@ -52,37 +52,49 @@ private Q_SLOTS:
     void keyListOpenedReadOnly();
 };
 
+void TestCheck::init()
+{
+    failOnUnexpectedWarnings();
+}
+
 void TestCheck::outcome_data()
 {
     QTest::addColumn<QByteArray>("keyList");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("issued key") << QByteArray("zrk_5.key.jpg\n") << prize;
-    QTest::newRow("another ending") << QByteArray("zrk_5.key.txt\n") << prize;
-    QTest::newRow("several keys, no final line end") << QByteArray("zrk_15.key.jpg\nzrk_5.key.jpg") << prize;
-    QTest::newRow("CR LF line ends") << QByteArray("zrk_5.key.jpg\r\nzrk_15.key.jpg\r\n") << prize;
+    QTest::newRow("issued key") << QByteArray("zrk_5.key.jpg\n") << Message::prize;
+    QTest::newRow("another ending") << QByteArray("zrk_5.key.txt\n") << Message::prize;
+    QTest::newRow("several keys, no final line end") << QByteArray("zrk_15.key.jpg\nzrk_5.key.jpg") << Message::prize;
+    QTest::newRow("CR LF line ends") << QByteArray("zrk_5.key.jpg\r\nzrk_15.key.jpg\r\n") << Message::prize;
     QTest::newRow("white space and blank lines")
-        << QByteArray("\n  zrk_5.key.jpg\t\n\n \t \n zrk_15.key.jpg \n\n") << prize;
-    QTest::newRow("same key twice") << QByteArray("zrk_5.key.jpg\nzrk_5.key.jpg\n") << prize;
-    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBFzrk_5.key.jpg\n") << prize;
+        << QByteArray("\n  zrk_5.key.jpg\t\n\n \t \n zrk_15.key.jpg \n\n") << Message::prize;
+    QTest::newRow("same key twice") << QByteArray("zrk_5.key.jpg\nzrk_5.key.jpg\n") << Message::prize;
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBFzrk_5.key.jpg\n") << Message::prize;
 
-    QTest::newRow("empty file") << QByteArray() << "No keys in list.";
-    QTest::newRow("only blank lines") << QByteArray("\n   \r\n\t\n") << "No keys in list.";
+    QTest::newRow("empty file") << QByteArray() << Message::noKeys;
+    QTest::newRow("only blank lines") << QByteArray("\n   \r\n\t\n") << Message::noKeys;
 
-    QTest::newRow("key never issued") << QByteArray("zrk_6.key.jpg\n") << "Invalid Key: zrk_6.key.jpg.";
-    QTest::newRow("letter case") << QByteArray("ZRK_5.KEY.JPG\n") << "Invalid Key: ZRK_5.KEY.JPG.";
-    QTest::newRow("tail of an issued key") << QByteArray("5.key.jpg\n") << "Invalid Key: 5.key.jpg.";
-    QTest::newRow("head of an issued key") << QByteArray("zrk_1.jpg\n") << "Invalid Key: zrk_1.jpg.";
-    QTest::newRow("folder word") << QByteArray("Documents1234\n") << "Invalid Key: Documents1234.";
-    QTest::newRow("four characters") << QByteArray("abcd\n") << "Invalid Key: abcd.";
-    QTest::newRow("only an ending") << QByteArray(".jpg\n") << "Invalid Key: .jpg.";
-    QTest::newRow("one character") << QByteArray("z\n") << "Invalid Key: z.";
+    QTest::newRow("key never issued") << QByteArray("zrk_6.key.jpg\n")
+                                      << Message::invalidKey(QStringLiteral("zrk_6.key.jpg"));
+    QTest::newRow("letter case") << QByteArray("ZRK_5.KEY.JPG\n")
+                                 << Message::invalidKey(QStringLiteral("ZRK_5.KEY.JPG"));
+    QTest::newRow("tail of an issued key")
+        << QByteArray("5.key.jpg\n") << Message::invalidKey(QStringLiteral("5.key.jpg"));
+    QTest::newRow("head of an issued key")
+        << QByteArray("zrk_1.jpg\n") << Message::invalidKey(QStringLiteral("zrk_1.jpg"));
+    QTest::newRow("folder word") << QByteArray("Documents1234\n")
+                                 << Message::invalidKey(QStringLiteral("Documents1234"));
+    QTest::newRow("four characters") << QByteArray("abcd\n") << Message::invalidKey(QStringLiteral("abcd"));
+    QTest::newRow("only an ending") << QByteArray(".jpg\n") << Message::invalidKey(QStringLiteral(".jpg"));
+    QTest::newRow("one character") << QByteArray("z\n") << Message::invalidKey(QStringLiteral("z"));
     QTest::newRow("issued key's path") << QByteArray(".sentKeys/zrk_5.key.jpg\n")
-                                       << "Invalid Key: .sentKeys/zrk_5.key.jpg.";
-    QTest::newRow("ending added twice") << QByteArray("zrk_5.key.jpg.jpg\n") << "Invalid Key: zrk_5.key.jpg.jpg.";
+                                       << Message::invalidKey(QStringLiteral(".sentKeys/zrk_5.key.jpg"));
+    QTest::newRow("ending added twice") << QByteArray("zrk_5.key.jpg.jpg\n")
+                                        << Message::invalidKey(QStringLiteral("zrk_5.key.jpg.jpg"));
     QTest::newRow("per-cent signs and conversions")
-        << QByteArray("zrk_%1%s%n%d.key.jpg\n") << "Invalid Key: zrk_%1%s%n%d.key.jpg.";
-    QTest::newRow("valid, then forged") << QByteArray("zrk_5.key.jpg\nzrk_5.key\n") << "Invalid Key: zrk_5.key.";
+        << QByteArray("zrk_%1%s%n%d.key.jpg\n") << Message::invalidKey(QStringLiteral("zrk_%1%s%n%d.key.jpg"));
+    QTest::newRow("valid, then forged") << QByteArray("zrk_5.key.jpg\nzrk_5.key\n")
+                                        << Message::invalidKey(QStringLiteral("zrk_5.key"));
 }
 
 void TestCheck::outcome()
@@ -91,7 +103,6 @@ void TestCheck::outcome()
     QFETCH(QString, message);
 
     CheckStand stand(keyList);
-    QVERIFY2(stand.store.isValid(), "no temporary folder");
     const QStringList filesBefore = filesBelow(stand.store.root());
     const QStringList givenBefore = textsOf(stand.window->givenList);
 
@@ -113,7 +124,6 @@ void TestCheck::outcome()
 void TestCheck::firstInvalidLineEndsTheRead()
 {
     CheckStand stand("zrk_5.key.jpg\nzrk_9.key.jpg\nzrk_8.key.jpg\n");
-    QVERIFY2(stand.store.isValid(), "no temporary folder");
 
     const DebugLines debug;
     QCOMPARE(stand.check(), QStringList {QStringLiteral("Invalid Key: zrk_9.key.jpg.")});
@@ -143,7 +153,6 @@ void TestCheck::overlongLine()
     QFETCH(QString, message);
 
     CheckStand stand(keyList);
-    QVERIFY2(stand.store.isValid(), "no temporary folder");
     const QStringList shown = stand.check();
     QCOMPARE(shown.size(), 1);
     if (message.isEmpty()) {
@@ -157,28 +166,25 @@ void TestCheck::overlongLine()
 void TestCheck::noCurrentEntry()
 {
     CheckStand stand("zrk_5.key.jpg\n");
-    QVERIFY2(stand.store.isValid(), "no temporary folder");
     stand.window->checkList->setCurrentRow(-1);
-    QCOMPARE(stand.check(), QStringList {QStringLiteral("Please select an item.")});
+    QCOMPARE(stand.check(), QStringList {Message::selectItem});
 
     stand.window->checkList->clear();
-    QCOMPARE(stand.check(), QStringList {QStringLiteral("Please select an item.")});
+    QCOMPARE(stand.check(), QStringList {Message::selectItem});
 }
 
 void TestCheck::vanishedListIsNotCreated()
 {
     CheckStand stand("zrk_5.key.jpg\n");
-    QVERIFY2(stand.store.isValid(), "no temporary folder");
     QVERIFY(QFile::remove(stand.keyList));
 
-    QCOMPARE(stand.check(), QStringList {QStringLiteral("Can't read file.")});
+    QCOMPARE(stand.check(), QStringList {Message::cannotRead});
     QVERIFY(!QFile::exists(stand.keyList));
 }
 
 void TestCheck::keyListOpenedReadOnly()
 {
     CheckStand stand("zrk_5.key.jpg\n");
-    QVERIFY2(stand.store.isValid(), "no temporary folder");
     QVERIFY(QFile::setPermissions(stand.keyList, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
     // The kernel tells whether the file was closed after being open for writing, whoever runs the test.
@@ -187,7 +193,7 @@ void TestCheck::keyListOpenedReadOnly()
     QVERIFY(inotify_add_watch(watcher, QFile::encodeName(stand.keyList).constData(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)
         >= 0);
 
-    QCOMPARE(stand.check(), QStringList {prize});
+    QCOMPARE(stand.check(), QStringList {Message::prize});
 
     char buffer[4096];
     const ssize_t length = read(watcher, buffer, sizeof buffer);

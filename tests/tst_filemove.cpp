@@ -68,6 +68,7 @@ class TestFileMove : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void cleanup();
     void movesWholeAndLeavesNothingBehind_data();
     void movesWholeAndLeavesNothingBehind();
@@ -78,6 +79,11 @@ private Q_SLOTS:
     void tooLittleRoomLeavesNoPartialCopy();
     void originalThatCannotGoKeepsNoCopy();
 };
+
+void TestFileMove::init()
+{
+    failOnUnexpectedWarnings();
+}
 
 void TestFileMove::cleanup()
 {

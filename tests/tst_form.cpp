@@ -1,3 +1,4 @@
+#include "testsupport.h"
 #include "zrkserverbase.h"
 
 #include <QLayout>
@@ -8,11 +9,14 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 class TestForm : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void objectName_data();
     void objectName();
     void windowFrame();
@@ -20,6 +24,11 @@ private Q_SLOTS:
     void pages();
     void textsTranslatedUnderTheFormsContext();
 };
+
+void TestForm::init()
+{
+    failOnUnexpectedWarnings();
+}
 
 void TestForm::objectName_data()
 {
@@ -71,15 +80,15 @@ void TestForm::pages_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("texts");
 
-    QTest::newRow("Send") << 0 << "Widget2"
-                          << "Send" << QStringList {"refreshNewPhotosButton", "sendList", "sendNewKeyButton"}
-                          << QStringList {"Refresh New Photo list", QString(), "Send New Key"};
-    QTest::newRow("Check") << 1 << "Widget3"
-                           << "Check" << QStringList {"refreshCheckButton", "checkList", "checkButton"}
-                           << QStringList {"&Refresh Check Lists", QString(), "&Check"};
-    QTest::newRow("Given Keys") << 2 << "tab"
-                                << "Given Keys" << QStringList {"givenList", "removeGivenKeyButton"}
-                                << QStringList {QString(), "&Remove"};
+    QTest::newRow("Send") << 0 << "Widget2" << u"Send"_s
+                          << QStringList {u"refreshNewPhotosButton"_s, u"sendList"_s, u"sendNewKeyButton"_s}
+                          << QStringList {u"Refresh New Photo list"_s, QString(), u"Send New Key"_s};
+    QTest::newRow("Check") << 1 << "Widget3" << u"Check"_s
+                           << QStringList {u"refreshCheckButton"_s, u"checkList"_s, u"checkButton"_s}
+                           << QStringList {u"&Refresh Check Lists"_s, QString(), u"&Check"_s};
+    QTest::newRow("Given Keys") << 2 << "tab" << u"Given Keys"_s
+                                << QStringList {u"givenList"_s, u"removeGivenKeyButton"_s}
+                                << QStringList {QString(), u"&Remove"_s};
 }
 
 void TestForm::pages()
@@ -120,8 +129,9 @@ void TestForm::textsTranslatedUnderTheFormsContext()
     public:
         QString translate(const char *context, const char *sourceText, const char *, int) const override
         {
-            return QLatin1String(context) == QLatin1String("ZRKServerBase") ? QStringLiteral("<%1>").arg(sourceText)
-                                                                            : QString();
+            return QLatin1String(context) == QLatin1String("ZRKServerBase")
+                ? QStringLiteral("<%1>").arg(QLatin1String(sourceText))
+                : QString();
         }
     } translator;
     QCoreApplication::installTranslator(&translator);

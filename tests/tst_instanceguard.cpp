@@ -107,6 +107,7 @@ private:
 
 void TestInstanceGuard::init()
 {
+    failOnUnexpectedWarnings();
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY2(m_folder->isValid(), "no temporary folder");
 }

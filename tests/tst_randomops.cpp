@@ -1,6 +1,7 @@
 #include "ir.h"
 #include "keystore.h"
 #include "testsupport.h"
+#include "windowtestsupport.h"
 #include "zrkserver.h"
 
 #include <QDir>
@@ -45,9 +46,6 @@ bool sentKeysApartFor(quint32 seed)
 {
     return seed % 2 == 0;
 }
-
-const QString prize = QStringLiteral("Give them a T-Shirt!");
-const QString selectItem = QStringLiteral("Please select an item.");
 
 // Everything up to and including the last "/"; empty for the top of the document folder.
 QString folderOf(const QString &relativePath)
@@ -310,12 +308,12 @@ QString RandomOps::issue(bool infrared)
                        .arg(infrared ? QLatin1String("with") : QLatin1String("without"), photoPath)
                        .arg(number));
     if (row < 0)
-        return showsMessages(click, {selectItem});
+        return showsMessages(click, {Message::selectItem});
     if (!m_files.contains(photoPath))
-        return showsMessages(click, {QStringLiteral("file doesn't exists.")});
+        return showsMessages(click, {Message::photoGone});
     const QString keyPath = folderOf(photoPath) + keyName(number);
     if (m_files.contains(keyPath))
-        return showsMessages(click, {QStringLiteral("Can't rename file.")});
+        return showsMessages(click, {Message::cannotRename});
 
     moveFile(photoPath, keyPath);
     m_send.removeOne(absolute(photoPath));
@@ -325,7 +323,7 @@ QString RandomOps::issue(bool infrared)
     if (!infrared)
         return showsMessages(click, {});
     if (m_files.contains(sentPath) || !sentKeysHaveRoomFor(m_files.value(keyPath)))
-        return showsMessages(click, {QStringLiteral("Can't move file.")});
+        return showsMessages(click, {Message::cannotMove});
     moveFile(keyPath, sentPath);
     if (const QString error = showsMessages(click, {}); !error.isEmpty())
         return error;
@@ -347,14 +345,14 @@ QString RandomOps::withdraw()
     const auto click = [this] { m_window->removeGivenKeyButton->click(); };
     if (row < 0) {
         m_trail.append(QStringLiteral("withdraw nothing"));
-        return showsMessages(click, {selectItem});
+        return showsMessages(click, {Message::selectItem});
     }
     const QString keyPath = relative(m_given.at(row));
     const QString returnPath = KeyStore::fileNameOf(keyPath);
     m_trail.append(QStringLiteral("withdraw %1 (row %2)").arg(keyPath).arg(row));
     if (m_files.contains(keyPath)) {
         if (m_files.contains(returnPath))
-            return showsMessages(click, {QStringLiteral("Can't move file.")});
+            return showsMessages(click, {Message::cannotMove});
         moveFile(keyPath, returnPath);
     }
     m_given.removeAt(row);
@@ -369,7 +367,7 @@ QString RandomOps::check()
     const auto click = [this] { m_window->checkButton->click(); };
     if (row < 0) {
         m_trail.append(QStringLiteral("check nothing"));
-        return showsMessages(click, {selectItem});
+        return showsMessages(click, {Message::selectItem});
     }
     const QString path = relative(list->item(row)->text());
     m_trail.append(QStringLiteral("check ") + path);
@@ -391,7 +389,7 @@ QString RandomOps::check()
         sawKey = true;
     }
     if (outcome.isEmpty())
-        outcome = sawKey ? prize : QStringLiteral("No keys in list.");
+        outcome = sawKey ? Message::prize : Message::noKeys;
 
     const DebugLines debug;
     if (const QString error = showsMessages(click, {outcome}); !error.isEmpty())
@@ -528,9 +526,15 @@ class TestRandomOps : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void keyStoreSurvivesRandomOperations_data();
     void keyStoreSurvivesRandomOperations();
 };
+
+void TestRandomOps::init()
+{
+    failOnUnexpectedWarnings();
+}
 
 void TestRandomOps::keyStoreSurvivesRandomOperations_data()
 {
@@ -545,7 +549,6 @@ void TestRandomOps::keyStoreSurvivesRandomOperations()
     bool stepsChosen = false;
     const int chosenSteps = qEnvironmentVariableIntValue("ZRK_RANDOMOPS_STEPS", &stepsChosen);
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     const ScratchFileSystem cardFileSystem(store.documents() + QLatin1Char('/') + card, 4096);
     ZRK_REQUIRE_MOUNTED(cardFileSystem);
     const bool sentKeysApart = sentKeysApartFor(seed);
@@ -555,7 +558,6 @@ void TestRandomOps::keyStoreSurvivesRandomOperations()
         ZRK_REQUIRE_MOUNTED(*sentKeysFileSystem);
     }
     FakeInfrared infrared;
-    QVERIFY2(infrared.isValid(), "no temporary folder");
 
     RandomOps operations(seed, store, infrared, sentKeysApart ? sentKeysPages : 0);
     const int count = stepsChosen ? chosenSteps : defaultSteps;

@@ -1,5 +1,6 @@
 #include "keystore.h"
 #include "testsupport.h"
+#include "windowtestsupport.h"
 #include "zrkserver.h"
 
 #include <QFile>
@@ -8,11 +9,14 @@
 
 #include <cstdlib>
 
+using namespace Qt::StringLiterals;
+
 class TestRemoveGivenKey : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void noCurrentEntry();
     void withdrawsKeyAndKeepsOtherEntries();
     void keyFromSubFolderReturnsToDocumentFolder();
@@ -22,15 +26,19 @@ private Q_SLOTS:
     void withdrawAcrossFileSystems();
 };
 
+void TestRemoveGivenKey::init()
+{
+    failOnUnexpectedWarnings();
+}
+
 void TestRemoveGivenKey::noCurrentEntry()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"));
     ZRKServer window;
     const QStringList filesBefore = filesBelow(store.root());
 
-    QCOMPARE(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }), QStringList {"Please select an item."});
+    QCOMPARE(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }), QStringList {Message::selectItem});
     QCOMPARE(window.givenList->count(), 1);
     QCOMPARE(filesBelow(store.root()), filesBefore);
 }
@@ -38,7 +46,6 @@ void TestRemoveGivenKey::noCurrentEntry()
 void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     const QString first = store.writePhoto(QStringLiteral(".sentKeys/zrk_1.key.jpg"), QSize(90, 60), 1);
     const QString seventh = store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"), QSize(60, 40), 7);
     const QString third = store.writePhoto(QStringLiteral(".sentKeys/zrk_3.key.jpg"), QSize(30, 20), 3);
@@ -51,7 +58,7 @@ void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
         window.checkList->setCurrentRow(0);
         window.checkButton->click();
     }),
-        QStringList {"Give them a T-Shirt!"});
+        QStringList {Message::prize});
     window.givenList->setCurrentRow(1);
 
     QVERIFY(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }).isEmpty());
@@ -63,7 +70,8 @@ void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
     QCOMPARE(textsOf(window.sendList), QStringList {photo});
     QCOMPARE(textsOf(window.checkList), QStringList {keyList});
     // The withdrawn key no longer earns a prize, and the photo is a new photo again after a refresh.
-    QCOMPARE(messageTextsDuring([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
+    QCOMPARE(messageTextsDuring([&] { window.checkButton->click(); }),
+        QStringList {Message::invalidKey(u"zrk_7.key.jpg"_s)});
     window.refreshNewPhotosButton->click();
     QVERIFY(textsOf(window.sendList).contains(returned));
 
@@ -77,14 +85,14 @@ void TestRemoveGivenKey::withdrawsKeyAndKeepsOtherEntries()
     window.sendNewKeyButton->click();
     QCOMPARE(window.givenList->item(2)->text(), KeyStore::sentPath(KeyStore::keyName(number)));
     QCOMPARE(readAll(KeyStore::sentPath(KeyStore::keyName(number))), keyBytes);
-    QCOMPARE(messageTextsDuring([&] { window.checkButton->click(); }), QStringList {"Invalid Key: zrk_7.key.jpg."});
+    QCOMPARE(messageTextsDuring([&] { window.checkButton->click(); }),
+        QStringList {Message::invalidKey(u"zrk_7.key.jpg"_s)});
     QTRY_COMPARE(infrared.beams().size(), 1);
 }
 
 void TestRemoveGivenKey::keyFromSubFolderReturnsToDocumentFolder()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     store.writePhoto(QStringLiteral("album/holiday/photo.jpg"));
     ZRKServer window;
@@ -103,7 +111,6 @@ void TestRemoveGivenKey::keyFromSubFolderReturnsToDocumentFolder()
 void TestRemoveGivenKey::entryWithoutFileLeaves()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     infrared.setAvailable(false);
     store.writePhoto(QStringLiteral("album/photo.jpg"));
@@ -123,7 +130,6 @@ void TestRemoveGivenKey::entryWithoutFileLeaves()
 void TestRemoveGivenKey::takenReturnPathKeepsEntry()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     const QString key = store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"), QSize(40, 30), 1);
     const QString other = store.writePhoto(QStringLiteral(".sentKeys/zrk_8.key.jpg"), QSize(20, 10), 2);
     const QString occupant = store.writePhoto(QStringLiteral("zrk_7.key.jpg"), QSize(40, 30), 3);
@@ -132,7 +138,7 @@ void TestRemoveGivenKey::takenReturnPathKeepsEntry()
     ZRKServer window;
     window.givenList->setCurrentRow(0);
 
-    QCOMPARE(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }), QStringList {"Can't move file."});
+    QCOMPARE(messageTextsDuring([&] { window.removeGivenKeyButton->click(); }), QStringList {Message::cannotMove});
 
     QCOMPARE(readAll(key), keyBytes);
     QCOMPARE(readAll(occupant), occupantBytes);
@@ -155,7 +161,6 @@ void TestRemoveGivenKey::withdrawAcrossFileSystems()
     QFETCH(bool, fits);
 
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     // The document folder and the sent-keys folder within it, each a file system of its own.
     const ScratchFileSystem documents(store.documents(), documentsKiB);
     ZRK_REQUIRE_MOUNTED(documents);
@@ -181,7 +186,7 @@ void TestRemoveGivenKey::withdrawAcrossFileSystems()
         QCOMPARE(textsOf(window.givenList), QStringList {other});
     } else {
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().text, QStringLiteral("Can't move file."));
+        QCOMPARE(shown.first().text, Message::cannotMove);
         const QString returnPath = store.documents() + QStringLiteral("/zrk_7.key.jpg");
         QCOMPARE(shown.first().informativeText, returnPath + QStringLiteral(": ") + qt_error_string(ENOSPC));
         QCOMPARE(textsOf(window.givenList), (QStringList {key, other}));

@@ -1,6 +1,7 @@
 #include "ir.h"
 #include "keystore.h"
 #include "testsupport.h"
+#include "windowtestsupport.h"
 #include "zrkserver.h"
 
 #include <QDir>
@@ -37,8 +38,7 @@ class TestSendNewKey : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void keyName_data();
-    void keyName();
+    void init();
     void refusals_data();
     void refusals();
     void issuesAndBeamsKey();
@@ -52,40 +52,25 @@ private Q_SLOTS:
     void failedMoveIsReported();
 };
 
-void TestSendNewKey::keyName_data()
-{
-    QTest::addColumn<long>("number");
-    QTest::addColumn<QString>("name");
-
-    QTest::newRow("zero") << 0L << "zrk_0.key.jpg";
-    QTest::newRow("plain digits") << 42L << "zrk_42.key.jpg";
-    QTest::newRow("no grouping") << 1234567L << "zrk_1234567.key.jpg";
-    QTest::newRow("largest") << long(RAND_MAX) << QStringLiteral("zrk_%1.key.jpg").arg(QString::number(RAND_MAX));
-}
-
-void TestSendNewKey::keyName()
-{
-    QFETCH(long, number);
-    QFETCH(QString, name);
-
-    QCOMPARE(KeyStore::keyName(number), name);
-    QCOMPARE(KeyStore::keyPath(QStringLiteral("/a/b%1/photo.jpg"), number), QStringLiteral("/a/b%1/") + name);
-}
-
 enum class SinceRefresh { NothingSelected, PhotoRemoved, PhotoReplacedByLink, PhotoReplacedByFolder };
 Q_DECLARE_METATYPE(SinceRefresh)
+
+void TestSendNewKey::init()
+{
+    failOnUnexpectedWarnings();
+}
 
 void TestSendNewKey::refusals_data()
 {
     QTest::addColumn<SinceRefresh>("sinceRefresh");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("no current entry") << SinceRefresh::NothingSelected << "Please select an item.";
-    QTest::newRow("photo gone since the refresh") << SinceRefresh::PhotoRemoved << "file doesn't exists.";
+    QTest::newRow("no current entry") << SinceRefresh::NothingSelected << Message::selectItem;
+    QTest::newRow("photo gone since the refresh") << SinceRefresh::PhotoRemoved << Message::photoGone;
     // A link would be beamed as whatever it points to.
     QTest::newRow("photo replaced by a link to another file")
-        << SinceRefresh::PhotoReplacedByLink << "file doesn't exists.";
-    QTest::newRow("photo replaced by a folder") << SinceRefresh::PhotoReplacedByFolder << "file doesn't exists.";
+        << SinceRefresh::PhotoReplacedByLink << Message::photoGone;
+    QTest::newRow("photo replaced by a folder") << SinceRefresh::PhotoReplacedByFolder << Message::photoGone;
 }
 
 void TestSendNewKey::refusals()
@@ -94,7 +79,6 @@ void TestSendNewKey::refusals()
     QFETCH(QString, message);
 
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
     const QString secret = writeFileAt(store.root() + QStringLiteral("/secret.txt"), "not for visitors");
@@ -128,9 +112,7 @@ void TestSendNewKey::refusals()
 void TestSendNewKey::issuesAndBeamsKey()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
-    QVERIFY2(infrared.isValid(), "no temporary folder");
     const QString earlierKey = store.writePhoto(QStringLiteral(".sentKeys/zrk_1.key.jpg"));
     const QString large = store.writePhoto(QStringLiteral("large.jpg"), QSize(300, 200), 1);
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(60, 40), 2);
@@ -165,7 +147,6 @@ void TestSendNewKey::issuesAndBeamsKey()
 void TestSendNewKey::withoutInfraredKeyStaysInItsFolder()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     infrared.setAvailable(false);
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
@@ -194,7 +175,6 @@ void TestSendNewKey::withoutInfraredKeyStaysInItsFolder()
 void TestSendNewKey::photoFromSubFolder()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     const QString photo = store.writePhoto(QStringLiteral("day 1/50%/photo.jpg"));
     ZRKServer window;
@@ -213,7 +193,6 @@ void TestSendNewKey::photoFromSubFolder()
 void TestSendNewKey::entryWithoutPicture()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     store.writeFile(QStringLiteral("notes.jpg.txt"), "not a picture");
     ZRKServer window;
@@ -230,7 +209,6 @@ void TestSendNewKey::entryWithoutPicture()
 void TestSendNewKey::takenKeyPathLosesNoPhoto()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(40, 30), 1);
     ZRKServer window;
@@ -242,7 +220,7 @@ void TestSendNewKey::takenKeyPathLosesNoPhoto()
     const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
 
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown.first().text, QStringLiteral("Can't rename file."));
+    QCOMPARE(shown.first().text, Message::cannotRename);
     QCOMPARE(readAll(photo), photoBytes);
     QCOMPARE(readAll(keyPath), keyBytes);
     QCOMPARE(textsOf(window.sendList), QStringList {photo});
@@ -266,7 +244,6 @@ void TestSendNewKey::issueAcrossFileSystems()
     QFETCH(bool, fits);
 
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     const ScratchFileSystem sentKeys(store.sentKeys(), sentKeysKiB);
     ZRK_REQUIRE_MOUNTED(sentKeys);
     FakeInfrared infrared;
@@ -294,7 +271,7 @@ void TestSendNewKey::issueAcrossFileSystems()
         QVERIFY(infrared.beams().first().fileWasThere);
     } else {
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().text, QStringLiteral("Can't move file."));
+        QCOMPARE(shown.first().text, Message::cannotMove);
         QCOMPARE(shown.first().informativeText, sentPath + QStringLiteral(": ") + qt_error_string(ENOSPC));
         QVERIFY(debug.lines().isEmpty());
         QCOMPARE(window.findChildren<Ir *>().size(), 0);
@@ -314,7 +291,6 @@ void TestSendNewKey::failedMoveIsReported()
     QFETCH(bool, sentKeysFolderGone);
 
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     FakeInfrared infrared;
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(40, 30), 1);
     const QByteArray photoBytes = readAll(photo);
@@ -334,7 +310,7 @@ void TestSendNewKey::failedMoveIsReported()
     const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
 
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown.first().text, QStringLiteral("Can't move file."));
+    QCOMPARE(shown.first().text, Message::cannotMove);
     QVERIFY(debug.lines().isEmpty());
     QCOMPARE(readAll(store.documents() + QLatin1Char('/') + keyName), photoBytes);
     if (!sentKeysFolderGone)

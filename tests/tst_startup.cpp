@@ -1,4 +1,5 @@
 #include "testsupport.h"
+#include "windowtestsupport.h"
 #include "zrkserver.h"
 
 #include <QDir>
@@ -15,16 +16,21 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void firstStartCreatesSentKeysFolder();
     void laterStartListsEarlierKeys();
     void startWithoutDocumentFolder();
     void seedsFromTimeAndProcessId();
 };
 
+void TestStartup::init()
+{
+    failOnUnexpectedWarnings();
+}
+
 void TestStartup::firstStartCreatesSentKeysFolder()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     const QString photo = store.writePhoto(QStringLiteral("beach.jpg"));
     const QString keyList = store.writeFile(QStringLiteral("visitor.list"), "zrk_1.key.jpg\n");
 
@@ -46,7 +52,6 @@ void TestStartup::firstStartCreatesSentKeysFolder()
 void TestStartup::laterStartListsEarlierKeys()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
     const QString small = store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"), QSize(8, 8));
     const QString large = store.writePhoto(QStringLiteral(".sentKeys/zrk_12.key.jpg"), QSize(64, 64));
 
@@ -59,7 +64,6 @@ void TestStartup::laterStartListsEarlierKeys()
 void TestStartup::startWithoutDocumentFolder()
 {
     KeyStoreFixture store(KeyStoreFixture::WithoutDocumentFolder);
-    QVERIFY2(store.isValid(), "no temporary folder");
 
     std::unique_ptr<ZRKServer> window;
     const QList<ShownMessage> shown = messagesDuring([&] { window = std::make_unique<ZRKServer>(); });
@@ -74,7 +78,6 @@ void TestStartup::startWithoutDocumentFolder()
 void TestStartup::seedsFromTimeAndProcessId()
 {
     KeyStoreFixture store;
-    QVERIFY2(store.isValid(), "no temporary folder");
 
     const time_t before = time(nullptr);
     const ZRKServer window;

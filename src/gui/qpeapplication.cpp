@@ -1,6 +1,6 @@
 #include "qpeapplication.h"
 
-QPEApplication::QPEApplication(int &argc, char **argv, Type type) : QApplication(argc, argv), m_type(type)
+QPEApplication::QPEApplication(int &argc, char **argv, Type) : QApplication(argc, argv)
 {
     setQuitOnLastWindowClosed(true);
 }

@@ -18,12 +18,8 @@ bool Ir::supported()
     return !QStandardPaths::findExecutable(beamTool).isEmpty();
 }
 
-void Ir::send(const QString &fileName, const QString &description, const QString &mimeType)
+void Ir::send(const QString &fileName, const QString & /*description*/, const QString & /*mimeType*/)
 {
-    m_fileName = fileName;
-    m_description = description;
-    m_mimeType = mimeType;
-
     m_process = new QProcess(this);
     // Nobody reads the tool's chatter; its complaints still reach the terminal.
     m_process->setStandardOutputFile(QProcess::nullDevice());
@@ -39,5 +35,5 @@ void Ir::send(const QString &fileName, const QString &description, const QString
 
 void Ir::finish()
 {
-    emit done(this);
+    Q_EMIT done(this);
 }

@@ -6,7 +6,7 @@
 class QProcess;
 
 // Infrared beaming of one file. The transfer is an OBEX push over IrDA done by the obexftp tool, which carries the
-// file and its name; the description and MIME type are kept for callers that want them.
+// file and its name; it takes neither a description nor a MIME type, so those are not sent.
 class Ir : public QObject
 {
     Q_OBJECT
@@ -19,10 +19,6 @@ public:
     // Starts the beam and returns at once; done() follows when the transfer has ended, whatever its outcome.
     void send(const QString &fileName, const QString &description, const QString &mimeType);
 
-    QString fileName() const { return m_fileName; }
-    QString description() const { return m_description; }
-    QString mimeType() const { return m_mimeType; }
-
 Q_SIGNALS:
     void done(Ir *ir);
 
@@ -30,7 +26,4 @@ private:
     void finish();
 
     QProcess *m_process = nullptr;
-    QString m_fileName;
-    QString m_description;
-    QString m_mimeType;
 };

@@ -10,12 +10,8 @@ class QPEApplication : public QApplication
 public:
     enum Type { Tty = 0, GuiClient = 1, GuiServer = 2 };
 
+    // On a desktop every type of application is a windowed client; the type is kept for the handheld's callers.
     QPEApplication(int &argc, char **argv, Type type);
 
-    Type type() const { return m_type; }
-
     static int exec();
-
-private:
-    Type m_type;
 };

@@ -30,11 +30,11 @@ public:
     // issuedKeyPaths: the paths (or names) of the key photos issued so far.
     explicit KeyListCheck(const QStringList &issuedKeyPaths);
 
-    bool passes(const QString &line) const;
-
     // Reads the list line by line until its end or its first invalid line; lineRead sees every line read.
     KeyListVerdict check(QIODevice *keyList, const std::function<void(const QString &)> &lineRead = {}) const;
 
 private:
+    bool passes(const QString &line) const;
+
     QSet<QString> m_issuedStems;
 };

@@ -86,6 +86,7 @@ public:
         m_buffer.open(QIODevice::ReadOnly);
     }
 
+    bool isOpen() const { return m_file.isOpen(); }
     bool isSequentialJpeg() const { return m_sequentialJpeg; }
     QIODevice *device() { return m_buffer.isOpen() ? static_cast<QIODevice *>(&m_buffer) : &m_file; }
 
@@ -100,6 +101,9 @@ private:
 QImage Thumbnail::fromFile(const QString &path)
 {
     PhotoSource source(path);
+    // A reader given an unopened file would try to open it itself, and complain of a missing file name.
+    if (!source.isOpen())
+        return {};
     QImageReader reader(source.device());
     const QSize full = reader.size();
     const QSize reduced = reducedDecodeSize(full);

@@ -13,6 +13,15 @@ Ir::Ir(QObject *parent, const char *name) : QObject(parent)
         setObjectName(QString::fromLatin1(name));
 }
 
+Ir::~Ir()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->disconnect(this);
+        m_process->kill();
+        m_process->waitForFinished();
+    }
+}
+
 bool Ir::supported()
 {
     return !QStandardPaths::findExecutable(beamTool).isEmpty();

@@ -12,6 +12,8 @@ class Ir : public QObject
     Q_OBJECT
 public:
     Ir(QObject *parent, const char *name);
+    // A beam still running when its owner goes is ended with it.
+    ~Ir() override;
 
     // True when obexftp can be found on PATH right now.
     static bool supported();

@@ -120,11 +120,11 @@ int orientationOf(ExifData *data)
 // automatic transformation of a decoded photo: mirror and flip first, then a quarter turn clockwise.
 QImage turnedUpright(const QImage &image, int orientation)
 {
-    const bool mirror = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
-    const bool flip = orientation == 3 || orientation == 4 || orientation == 5 || orientation == 8;
-    const bool quarterTurn = orientation >= 5;
     if (orientation == 8)
         return image.transformed(QTransform().rotate(270));
+    const bool mirror = orientation == 2 || orientation == 3 || orientation == 7;
+    const bool flip = orientation == 3 || orientation == 4 || orientation == 5;
+    const bool quarterTurn = orientation >= 5;
     const QImage mirrored = image.mirrored(mirror, flip);
     return quarterTurn ? mirrored.transformed(QTransform().rotate(90)) : mirrored;
 }

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Checks a built Debian package: its control fields, and that unpacked into a scratch root it holds the program,
-# its launcher entry and its icon where a desktop finds them, and nothing else.
-# Usage: package-contents.sh zrk-server_VERSION_ARCH.deb   (needs dpkg-dev, file, desktop-file-utils)
+# its launcher entry and its icon where a desktop finds them, its copyright, changelog and manual page where Debian
+# wants them, and nothing else.
+# Usage: package-contents.sh zrk-server_VERSION_ARCH.deb
+#   (needs dpkg-dev, file, desktop-file-utils, groff-base, man-db)
 set -eu
 deb=$1
 fail() { echo "FAIL: $*"; exit 1; }
@@ -21,7 +23,10 @@ dpkg -x "$deb" "$root"
 
 expected='usr/bin/zrk-server
 usr/share/applications/zrk-server.desktop
-usr/share/icons/hicolor/scalable/apps/zrk-server.svg'
+usr/share/doc/zrk-server/changelog.gz
+usr/share/doc/zrk-server/copyright
+usr/share/icons/hicolor/scalable/apps/zrk-server.svg
+usr/share/man/man1/zrk-server.1.gz'
 found=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$found" = "$expected" ] || fail "package files differ from the expected ones:
 $found"
@@ -37,4 +42,20 @@ file -b "$icon" | grep -q 'SVG' || fail "the icon is not an SVG image: $(file -b
 grep -qx 'Exec=zrk-server' "$entry" || fail "the entry does not start zrk-server"
 grep -qx 'Icon=zrk-server' "$entry" || fail "the entry does not name the installed icon"
 grep -qx 'Name=ZRK Server' "$entry" || fail "the entry is not named ZRK Server"
-echo "PASS: $(basename "$deb") holds the program, its launcher entry and its icon"
+
+# The copyright in Debian's machine-readable format, under the licence the sources carry.
+copyright=$root/usr/share/doc/zrk-server/copyright
+grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$copyright" \
+    || fail "the copyright file is not machine-readable"
+grep -qx 'License: GPL-3+' "$copyright" || fail "the copyright file does not name GPL-3+"
+# The changelog's latest entry is the package's version.
+zcat "$root/usr/share/doc/zrk-server/changelog.gz" >"$root/changelog" || fail "the changelog is not gzip data"
+changelog_version=$(dpkg-parsechangelog -l "$root/changelog" -S Version)
+[ "$changelog_version" = "$(dpkg-deb -f "$deb" Version)" ] \
+    || fail "the changelog's latest version $changelog_version is not the package's"
+# The manual page renders without a warning, and man's index finds its name line.
+page=$root/usr/share/man/man1/zrk-server.1.gz
+warnings=$(zcat "$page" | groff -ww -z -man 2>&1) || fail "groff could not render the manual page"
+[ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+lexgrog "$page" | grep -q ': "zrk-server - ' || fail "man's index finds no name line: $(lexgrog "$page")"
+echo "PASS: $(basename "$deb") holds the program, its launcher entry, its icon, its copyright, changelog and manual page"

@@ -1,9 +1,12 @@
 #include "corpus.h"
 
+#include "cameraphoto.h"
 #include "folderscan.h"
 #include "keystore.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QImageWriter>
 #include <QList>
@@ -20,7 +23,12 @@ struct PlannedPhoto
     QSize size;
     bool progressive = false;
     quint32 seed = 1;
+    // Where the same photo goes with a camera's EXIF block and preview, when it does.
+    QString previewPath = {};
 };
+
+// What a camera stores: 160 x 120 pixels, quality 75.
+constexpr QSize previewSize(160, 120);
 
 // Cheap and good enough for sensor noise.
 quint32 xorshift(quint32 &state)
@@ -31,9 +39,11 @@ quint32 xorshift(quint32 &state)
     return state;
 }
 
+enum class Noise { Sensor, None };
+
 // Smooth light across the frame, some soft structure and per-pixel sensor noise: the entropy a camera photo gives
 // the decoder, which flat colour would not.
-QImage cameraLikeImage(const QSize &size, quint32 seed)
+QImage cameraLikeImage(const QSize &size, quint32 seed, Noise noise = Noise::Sensor)
 {
     QImage image(size, QImage::Format_RGB32);
     const int w = size.width();
@@ -48,7 +58,7 @@ QImage cameraLikeImage(const QSize &size, quint32 seed)
         const int structureY = int(20 * std::sin(y * 0.017 + phase));
         const int green = 40 + 150 * y / h;
         for (int x = 0; x < w; ++x) {
-            const quint32 random = xorshift(state);
+            const quint32 random = noise == Noise::Sensor ? xorshift(state) : 0x88;
             const int noise = int(random & 15) - 8;
             const int chromaNoise = int((random >> 8) & 3) - 2;
             const int light = structureX[x] + structureY + noise;
@@ -59,12 +69,37 @@ QImage cameraLikeImage(const QSize &size, quint32 seed)
     return image;
 }
 
+QByteArray jpegOf(const QImage &image, int quality, bool progressive = false)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+QByteArray previewOf(const QImage &image)
+{
+    return jpegOf(image.scaled(previewSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 75);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("zrk-bench: cannot write the corpus");
+}
+
 void writePhoto(const PlannedPhoto &photo)
 {
-    QImageWriter writer(photo.path, "jpeg");
-    writer.setQuality(90);
-    writer.setProgressiveScanWrite(photo.progressive);
-    writer.write(cameraLikeImage(photo.size, photo.seed));
+    const QImage image = cameraLikeImage(photo.size, photo.seed);
+    const QByteArray jpeg = jpegOf(image, 90, photo.progressive);
+    writeFile(photo.path, jpeg);
+    if (!photo.previewPath.isEmpty())
+        writeFile(photo.previewPath, CameraPhoto::withExif(jpeg, previewOf(image)));
 }
 
 QString makeFolder(const QString &root, const QString &name)
@@ -82,12 +117,15 @@ QList<PhotoSet> make(const QString &root, int photoCount)
     constexpr int progressiveCount = 5;
     constexpr int smallCount = 20;
     const QString cameraFolder = makeFolder(root, QStringLiteral("camera"));
+    const QString previewFolder = makeFolder(root, QStringLiteral("camera-previews"));
     const QString mixedFolder = makeFolder(root, QStringLiteral("mixed"));
     QList<PlannedPhoto> planned;
     quint32 seed = 1;
-    for (int i = 0; i < photoCount; ++i)
-        planned.append({QStringLiteral("%1/IMG_%2.jpg").arg(cameraFolder).arg(i, 4, 10, QLatin1Char('0')),
-            QSize(4000, 3000), false, seed++});
+    for (int i = 0; i < photoCount; ++i) {
+        const QString name = QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'));
+        planned.append({cameraFolder + QLatin1Char('/') + name, QSize(4000, 3000), false, seed++,
+            previewFolder + QLatin1Char('/') + name});
+    }
     for (int i = 0; i < progressiveCount; ++i)
         planned.append(
             {QStringLiteral("%1/progressive_%2.jpg").arg(mixedFolder).arg(i), QSize(4000, 3000), true, seed++});
@@ -97,11 +135,36 @@ QList<PhotoSet> make(const QString &root, int photoCount)
 
     PhotoSet camera = adopt(cameraFolder);
     camera.title = QStringLiteral("%1 photos 4000x3000, baseline, quality 90").arg(photoCount);
+    PhotoSet previews = adopt(previewFolder);
+    previews.previews = true;
+    previews.title =
+        QStringLiteral("the same %1 photos with a camera's EXIF block and 160x120 preview").arg(photoCount);
     PhotoSet mixed = adopt(mixedFolder);
     mixed.title = QStringLiteral("%1 progressive 4000x3000 and %2 baseline 1152x864, quality 90")
                       .arg(progressiveCount)
                       .arg(smallCount);
-    return {camera, mixed};
+    return {camera, previews, mixed};
+}
+
+QString makeKeyStore(const QString &root, const QString &name, int photoCount, int keyCount, bool previews)
+{
+    constexpr int pictureCount = 4;
+    QList<QByteArray> pictures(pictureCount);
+    QtConcurrent::blockingMap(pictures, [&](QByteArray &picture) {
+        const QImage image = cameraLikeImage(QSize(4000, 3000), quint32(&picture - pictures.data()) + 1, Noise::None);
+        picture = jpegOf(image, 90);
+        if (previews)
+            picture = CameraPhoto::withExif(picture, previewOf(image));
+    });
+    const QString documents = makeFolder(root, name + QStringLiteral("/Documents"));
+    const QString sentKeys = makeFolder(documents, QStringLiteral(".sentKeys"));
+    for (int i = 0; i < photoCount; ++i)
+        writeFile(QStringLiteral("%1/DSC_%2.jpg").arg(documents).arg(i, 5, 10, QLatin1Char('0')),
+            pictures.at(i % pictureCount));
+    for (int i = 0; i < keyCount; ++i)
+        writeFile(
+            sentKeys + QLatin1Char('/') + KeyStore::keyName(long(i) * 21467 + 12345), pictures.at(i % pictureCount));
+    return documents;
 }
 
 PhotoSet adopt(const QString &folder)

@@ -1,8 +1,10 @@
 #include "corpus.h"
 #include "filemove.h"
+#include "folderscan.h"
 #include "keystore.h"
 #include "measure.h"
 #include "routes.h"
+#include "thumbnailcache.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <functional>
@@ -26,9 +29,17 @@ constexpr int defaultPhotoCount = 100;
 // The slow route takes some 8 s a round on the default corpus.
 constexpr int maxFullDecodeRounds = 3;
 constexpr int keyCount = 100000;
+// The key store the start-up is measured on.
+constexpr int defaultStartUpKeys = 5000;
+constexpr int defaultStartUpPhotos = 2000;
 
 // The targets the refresh and the check are held to.
-constexpr double eighthScaleGoal = 1.2;
+constexpr double eighthScaleGoal = 1.0;
+constexpr double previewRefreshGoal = 0.01;
+constexpr double nothingNewGoal = 0.002;
+constexpr double startUpGoalSeconds = 5;
+constexpr double thumbnailMemoryGoalMiB = 32;
+constexpr double largeRefreshMemoryGoalMiB = 80;
 constexpr double fullDecodeOneCoreGoal = 0.15;
 constexpr double fullDecodeAllCoresGoal = 0.08;
 constexpr double vipsGoal = 0.4;
@@ -124,6 +135,7 @@ SetFigures measureSet(const PhotoSet &set, ScannerRoute &scanner, const Scratch 
     const bool haveDjpeg = djpegEighthScale({scratch.tinyPhoto()});
     const bool haveVips = vipsThumbnails({scratch.tinyPhoto()}, scratch.vipsOutput());
     const auto refresh = [&] { scanner.refresh(set.folder); };
+    const auto forget = [&] { scanner.forgetThumbnails(); };
     const auto fullDecode = [&] { fullDecodeThumbnails(set.files); };
 
     // The first refresh reads the files into the page cache and starts the pool threads.
@@ -133,7 +145,8 @@ SetFigures measureSet(const PhotoSet &set, ScannerRoute &scanner, const Scratch 
         const OneCore oneCore;
         figures.cpu = oneCore.cpu();
         progress(QStringLiteral("  one core"));
-        QList<TimedWork> works {{refresh, rounds}, {fullDecode, fullDecodeRounds}};
+        // Every refresh timed here is a cold one: the window remembers no thumbnail yet.
+        QList<TimedWork> works {{refresh, rounds, forget}, {fullDecode, fullDecodeRounds}};
         if (haveDjpeg) {
             works.append({[&] { djpegEighthScale(set.files); }, rounds});
             works.append({[&] { djpegEighthScale(tinyPhotos); }, rounds});
@@ -146,7 +159,7 @@ SetFigures measureSet(const PhotoSet &set, ScannerRoute &scanner, const Scratch 
     }
     progress(QStringLiteral("  all cores"));
     // Qt scales and converts large images on several threads, so the old route gains from more cores too.
-    QList<TimedWork> works {{refresh, rounds}, {fullDecode, fullDecodeRounds}};
+    QList<TimedWork> works {{refresh, rounds, forget}, {fullDecode, fullDecodeRounds}};
     if (haveVips)
         works.append({[&] { vipsThumbnails(set.files, scratch.vipsOutput()); }, rounds});
     const QList<double> ms = medianMs(works);
@@ -190,14 +203,22 @@ void printComparison(const QString &label, double refresh, double route, double 
         QStringLiteral("<= %1  %2").arg(goal, 0, 'f', 2).arg(verdict(ratio <= goal)));
 }
 
-void printMemory(const QString &label, double mib)
+void printMemory(const QString &label, double mib, double goalMiB = memoryGoalMiB)
 {
     if (mib == notMeasured) {
         printRow(label, QStringLiteral("unavailable"));
         return;
     }
     printRow(label, QStringLiteral("%1 MiB").arg(mib, 0, 'f', 1), {},
-        QStringLiteral("<  %1  %2").arg(memoryGoalMiB).arg(verdict(mib < memoryGoalMiB)));
+        QStringLiteral("<  %1  %2").arg(goalMiB).arg(verdict(mib < goalMiB)));
+}
+
+void printListing(const PhotoSet &set, const Listing &listing)
+{
+    printRow(QStringLiteral("entries: the %1 files in the scanner's order").arg(set.files.size()),
+        listing.sameEntries ? QStringLiteral("yes") : QStringLiteral("NO"));
+    printRow(QStringLiteral("entries with a 33x22 picture"),
+        QStringLiteral("%1 of %2").arg(listing.pictures).arg(set.files.size()));
 }
 
 void printSet(const PhotoSet &set, const SetFigures &figures, int rounds)
@@ -218,10 +239,7 @@ void printSet(const PhotoSet &set, const SetFigures &figures, int rounds)
         figures.vips, vipsGoal);
     printMemory(QStringLiteral("peak memory growth, first refresh in a process, one core"), figures.memoryOneCore);
     printMemory(QStringLiteral("peak memory growth, first refresh in a process, all cores"), figures.memoryAllCores);
-    printRow(QStringLiteral("entries: the %1 files in the scanner's order").arg(set.files.size()),
-        figures.listing.sameEntries ? QStringLiteral("yes") : QStringLiteral("NO"));
-    printRow(QStringLiteral("entries with a 33x22 picture"),
-        QStringLiteral("%1 of %2").arg(figures.listing.pictures).arg(set.files.size()));
+    printListing(set, figures.listing);
     if (figures.listing.pictures < set.files.size())
         out() << "NOTE: the refresh made fewer pictures than there are photos, so its ratios compare unequal work."
               << Qt::endl;
@@ -235,6 +253,106 @@ void printSet(const PhotoSet &set, const SetFigures &figures, int rounds)
 }
 
 void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
+
+// Camera photos with previews: a cold refresh, which reads the previews, and one with nothing new, which reads
+// nothing, against the full decode of the same files.
+void measurePreviewSet(const PhotoSet &set, ScannerRoute &scanner, int rounds)
+{
+    progress(QStringLiteral("  cold and with nothing new, all cores"));
+    const OtherLoad otherLoad;
+    const double photos = set.files.size();
+    scanner.forgetThumbnails();
+    scanner.refresh(set.folder);
+    const Listing listing = scanner.listing(set.files);
+    const auto refresh = [&] { scanner.refresh(set.folder); };
+    const QList<double> ms = medianMs({{refresh, rounds, [&] { scanner.forgetThumbnails(); }}, {refresh, rounds},
+        {[&] { fullDecodeThumbnails(set.files); }, std::min(rounds, maxFullDecodeRounds)}});
+    const double cold = ms.at(0) / photos;
+    const double nothingNew = ms.at(1) / photos;
+    const double fullDecode = ms.at(2) / photos;
+
+    out() << Qt::endl << "== " << set.title << Qt::endl;
+    printRow(QStringLiteral("route (ratio = refresh / route)"), QStringLiteral("cost"), QStringLiteral("ratio"),
+        QStringLiteral("goal"));
+    printRow(QStringLiteral("full decode, QPixmap::load + smooth scale (all cores)"), msPerPhoto(fullDecode));
+    const auto ratioRow = [&](const QString &label, double refresh, double goal) {
+        const double ratio = refresh / fullDecode;
+        printRow(label, QStringLiteral("%1 ms/photo").arg(refresh, 0, 'f', 3), QString::number(ratio, 'f', 4),
+            QStringLiteral("<= %1  %2").arg(goal).arg(verdict(ratio <= goal)));
+    };
+    ratioRow(QStringLiteral("  cold refresh, from the previews (all %1 cores)").arg(QThread::idealThreadCount()), cold,
+        previewRefreshGoal);
+    ratioRow(QStringLiteral("  refresh with nothing new (all cores)"), nothingNew, nothingNewGoal);
+    printListing(set, listing);
+    out() << QStringLiteral("(median of %1 rounds, full decode of %2; files in the page cache; other processes kept %3 "
+                            "of %4 cores busy meanwhile)")
+                 .arg(rounds)
+                 .arg(std::min(rounds, maxFullDecodeRounds))
+                 .arg(otherLoad.cores(), 0, 'f', 2)
+                 .arg(QThread::idealThreadCount())
+          << Qt::endl;
+}
+
+// The window built over a key store of keyCount issued keys and photoCount new photos, with previews and without;
+// the memory the thumbnails take, and what a refresh of the photos grows the process by.
+void measureStartUp(const Scratch &scratch, int photoCount, int keyCount, int rounds)
+{
+    out() << Qt::endl
+          << QStringLiteral("== Start-up over %1 issued key photos and %2 new photos, 4000x3000 baseline")
+                 .arg(keyCount)
+                 .arg(photoCount)
+          << Qt::endl;
+    const OtherLoad otherLoad;
+    double thumbnailMiB = notMeasured;
+    double refreshGrowthMiB = notMeasured;
+    for (const bool previews : {true, false}) {
+        progress(QStringLiteral("start-up %1 previews: writing the key store")
+                     .arg(previews ? QStringLiteral("with") : QStringLiteral("without")));
+        const QString name = previews ? QStringLiteral("store-previews") : QStringLiteral("store-plain");
+        const QString documents = Corpus::makeKeyStore(scratch.root(), name, photoCount, keyCount, previews);
+        KeyStore::setDocumentFolderForTesting(documents);
+        progress(QStringLiteral("  measuring"));
+        bool listed = true;
+        // The slow start-up without previews is timed once.
+        const QList<double> ms = medianMs({{[&] {
+                                                bool roundListed = false;
+                                                startUpSeconds(photoCount, keyCount, roundListed);
+                                                listed = listed && roundListed;
+                                            },
+            previews ? std::min(rounds, 3) : 1}});
+        const double seconds = ms.at(0) / 1000;
+        const QString label = previews ? QStringLiteral("window built, three lists filled, all with previews")
+                                       : QStringLiteral("the same without previews");
+        const QString value = QStringLiteral("%1 s").arg(seconds, 0, 'f', 2);
+        if (previews) {
+            printRow(label, value, {},
+                QStringLiteral("<= %1 s  %2").arg(startUpGoalSeconds).arg(verdict(seconds <= startUpGoalSeconds)));
+            ThumbnailCache thumbnails;
+            QtConcurrent::blockingMap(FolderScan::matchingFiles(documents, KeyStore::photoPattern())
+                    + FolderScan::matchingFiles(KeyStore::sentKeysFolder(), KeyStore::photoPattern()),
+                [&thumbnails](const QString &path) { thumbnails.thumbnailOf(path); });
+            thumbnailMiB = thumbnails.bytes() / 1048576.0;
+            refreshGrowthMiB = firstRefreshGrowthMiB(documents, AllCores);
+        } else {
+            printRow(label, value);
+        }
+        if (!listed)
+            out() << "NOTE: the window did not list every photo and key." << Qt::endl;
+        KeyStore::setDocumentFolderForTesting(scratch.documents());
+        QDir(scratch.root() + QLatin1Char('/') + name).removeRecursively();
+    }
+    printRow(QStringLiteral("thumbnails remembered for all %1 files").arg(photoCount + keyCount),
+        QStringLiteral("%1 MiB").arg(thumbnailMiB, 0, 'f', 1), {},
+        QStringLiteral("<= %1  %2").arg(thumbnailMemoryGoalMiB).arg(verdict(thumbnailMiB <= thumbnailMemoryGoalMiB)));
+    printMemory(QStringLiteral("peak memory growth, first refresh of the %1 new photos").arg(photoCount),
+        refreshGrowthMiB, largeRefreshMemoryGoalMiB);
+    out() << QStringLiteral("(start-up with previews: median of %1 rounds; files in the page cache; other processes "
+                            "kept %2 of %3 cores busy meanwhile)")
+                 .arg(std::min(rounds, 3))
+                 .arg(otherLoad.cores(), 0, 'f', 2)
+                 .arg(QThread::idealThreadCount())
+          << Qt::endl;
+}
 
 void measureCheck(const Scratch &scratch, int rounds)
 {
@@ -333,6 +451,15 @@ int main(int argc, char **argv)
             "A folder on another file system, such as a memory card, to move a photo to (default /dev/shm)."),
         QStringLiteral("folder"), QStringLiteral("/dev/shm"));
     parser.addOption(otherFileSystemOption);
+    const QCommandLineOption startUpKeysOption(QStringLiteral("startup-keys"),
+        QStringLiteral("Issued key photos in the start-up's key store (default %1).").arg(defaultStartUpKeys),
+        QStringLiteral("n"), QString::number(defaultStartUpKeys));
+    parser.addOption(startUpKeysOption);
+    const QCommandLineOption startUpPhotosOption(QStringLiteral("startup-photos"),
+        QStringLiteral("New photos in the start-up's key store (default %1; 0 skips the start-up).")
+            .arg(defaultStartUpPhotos),
+        QStringLiteral("n"), QString::number(defaultStartUpPhotos));
+    parser.addOption(startUpPhotosOption);
     QCommandLineOption memoryProbeOption(QStringLiteral("memory-probe"),
         QStringLiteral("Print the memory growth of one refresh of folder on one or all cores."),
         QStringLiteral("cores"));
@@ -369,8 +496,13 @@ int main(int argc, char **argv)
             continue;
         }
         progress(QStringLiteral("measuring %1").arg(set.title));
-        printSet(set, measureSet(set, scanner, scratch, rounds), rounds);
+        if (set.previews)
+            measurePreviewSet(set, scanner, rounds);
+        else
+            printSet(set, measureSet(set, scanner, scratch, rounds), rounds);
     }
+    if (const int startUpPhotos = parser.value(startUpPhotosOption).toInt(); startUpPhotos > 0)
+        measureStartUp(scratch, startUpPhotos, std::max(0, parser.value(startUpKeysOption).toInt()), rounds);
     if (!sets.constFirst().files.isEmpty())
         measureMoves(sets.constFirst().files.constFirst(), scratch, parser.value(otherFileSystemOption), rounds);
     measureCheck(scratch, rounds);

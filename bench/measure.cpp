@@ -84,6 +84,8 @@ QList<double> medianMs(const QList<TimedWork> &works)
         for (qsizetype i = 0; i < works.size(); ++i) {
             if (round >= works.at(i).rounds)
                 continue;
+            if (works.at(i).prepare)
+                works.at(i).prepare();
             QElapsedTimer timer;
             timer.start();
             works.at(i).work();

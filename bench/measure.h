@@ -6,11 +6,12 @@
 #include <functional>
 #include <sched.h>
 
-// Work to time, and how many rounds it gets.
+// Work to time, how many rounds it gets, and what to do before each round without timing it.
 struct TimedWork
 {
     std::function<void()> work;
     int rounds = 1;
+    std::function<void()> prepare = {};
 };
 
 // The median wall-clock time of each work, in milliseconds. Their rounds take turns, so that a change in the

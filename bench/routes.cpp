@@ -5,6 +5,7 @@
 #include "zrkserver.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QListWidget>
@@ -35,6 +36,12 @@ void ScannerRoute::refresh(const QString &folder)
     m_window->scanFolder(folder, m_window->sendList, KeyStore::photoPattern());
 }
 
+void ScannerRoute::forgetThumbnails()
+{
+    m_window.reset();
+    m_window = std::make_unique<ZRKServer>();
+}
+
 Listing ScannerRoute::listing(const QStringList &files) const
 {
     const QListWidget *list = m_window->sendList;
@@ -48,6 +55,16 @@ Listing ScannerRoute::listing(const QStringList &files) const
     }
     listing.sameEntries = entries == files;
     return listing;
+}
+
+double startUpSeconds(int photoCount, int keyCount, bool &listed)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const ZRKServer window;
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    listed = window.sendList->count() == photoCount && window.givenList->count() == keyCount;
+    return seconds;
 }
 
 void fullDecodeThumbnails(const QStringList &files)

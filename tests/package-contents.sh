@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 depends=$(dpkg-deb -f "$deb" Depends)
 recommends=$(dpkg-deb -f "$deb" Recommends)
 # Library dependencies are computed from the binary, so the Qt libraries it links must be named.
-for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6; do
+for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libexif12; do
     echo "$depends" | grep -Eq "(^|, )$library( |,|$)" || fail "Depends lacks $library: $depends"
 done
 echo "$recommends" | grep -Eq "(^|, )obexftp(,|$)" || fail "Recommends lacks obexftp: $recommends"

@@ -1,7 +1,9 @@
+#include "scanprogress.h"
 #include "testsupport.h"
 #include "windowtestsupport.h"
 #include "zrkserver.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -9,13 +11,53 @@
 #include <QImageWriter>
 #include <QListWidget>
 #include <QPainter>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
 
 namespace {
 
 QByteArray bytesOfSize(qint64 size)
 {
     return QByteArray(size, 'x');
+}
+
+// A progress dialog as the operator saw it while a scan ran.
+struct SeenProgress
+{
+    QString label;
+    QString bar;
+    int maximum = -1;
+    Qt::WindowModality modality = Qt::NonModal;
+    bool blocksTheWindow = false;
+    QWidget *parent = nullptr;
+};
+
+// Looks every few milliseconds, while action runs, for a progress dialog on the screen.
+QList<SeenProgress> progressDuring(const std::function<void()> &action)
+{
+    QList<SeenProgress> seen;
+    QTimer looker;
+    looker.setInterval(5);
+    QObject::connect(&looker, &QTimer::timeout, [&seen] {
+        const QList<QWidget *> windows = QApplication::topLevelWidgets();
+        for (QWidget *window : windows) {
+            auto *dialog = qobject_cast<QProgressDialog *>(window);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            const QProgressBar *bar = dialog->findChild<QProgressBar *>();
+            seen.append({dialog->labelText(), bar ? bar->text() : QString(), dialog->maximum(),
+                dialog->windowModality(), QApplication::activeModalWidget() == dialog, dialog->parentWidget()});
+        }
+    });
+    looker.start();
+    action();
+    return seen;
 }
 
 } // namespace
@@ -33,6 +75,8 @@ private Q_SLOTS:
     void symbolicLinksNeitherListedNorFollowed();
     void scanAppendsAndKeepsFolderAsGiven();
     void refreshRebuildsTheList();
+    void progressShownOnlyForALongScan_data();
+    void progressShownOnlyForALongScan();
 };
 
 void TestFolderScan::init()
@@ -160,6 +204,71 @@ void TestFolderScan::refreshRebuildsTheList()
     QVERIFY(QDir(store.documents()).removeRecursively());
     window.refreshNewPhotosButton->click();
     QCOMPARE(window.sendList->count(), 0);
+}
+
+void TestFolderScan::progressShownOnlyForALongScan_data()
+{
+    QTest::addColumn<int>("progressivePhotos");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("shown");
+
+    // Progressive photos are decoded whole and one at a time: three of them take far longer than the delay.
+    QTest::newRow("long scan") << 3 << 10 << true;
+    QTest::newRow("quick scan") << 0 << int(ScanProgress::delay().count()) << false;
+}
+
+void TestFolderScan::progressShownOnlyForALongScan()
+{
+    QFETCH(int, progressivePhotos);
+    QFETCH(int, delayMs);
+    QFETCH(bool, shown);
+
+    KeyStoreFixture store;
+    store.writePhoto(QStringLiteral("small.jpg"));
+    for (int i = 0; i < progressivePhotos; ++i) {
+        QImageWriter writer(store.documents() + QStringLiteral("/progressive%1.jpg").arg(i));
+        writer.setProgressiveScanWrite(true);
+        QVERIFY(writer.write(QImage::fromData(jpegBytes(QSize(2400, 1800), i))));
+    }
+    const std::chrono::milliseconds usualDelay = ScanProgress::delay();
+    ScanProgress::setDelayForTesting(std::chrono::milliseconds(delayMs));
+    const auto restoreDelay = qScopeGuard([&] { ScanProgress::setDelayForTesting(usualDelay); });
+
+    std::unique_ptr<ZRKServer> window;
+    const QList<SeenProgress> atStartUp = progressDuring([&] { window = std::make_unique<ZRKServer>(); });
+    const int atStartUpCount = window->sendList->count();
+    // Copies are new files: their thumbnails are made, not remembered.
+    for (int i = 0; i < progressivePhotos; ++i) {
+        QVERIFY(QFile::copy(store.documents() + QStringLiteral("/progressive%1.jpg").arg(i),
+            store.documents() + QStringLiteral("/copy%1.jpg").arg(i)));
+    }
+    window->show();
+    const QList<SeenProgress> atRefresh = progressDuring([&] { window->refreshNewPhotosButton->click(); });
+    const int atRefreshCount = window->sendList->count();
+
+    QCOMPARE(atRefreshCount, 2 * progressivePhotos + 1);
+    if (!shown) {
+        QCOMPARE(atStartUp.size() + atRefresh.size(), 0);
+        return;
+    }
+    QVERIFY(!atStartUp.isEmpty());
+    QVERIFY(!atRefresh.isEmpty());
+    for (const auto &[seenDuring, fileCount] :
+        {std::pair(atStartUp, atStartUpCount), std::pair(atRefresh, atRefreshCount)}) {
+        for (const SeenProgress &seen : seenDuring) {
+            QCOMPARE(seen.label, QStringLiteral("Reading photos\u2026"));
+            QCOMPARE(seen.maximum, fileCount);
+            QVERIFY2(seen.bar.endsWith(QStringLiteral(" of %1").arg(fileCount)), qPrintable(seen.bar));
+            QCOMPARE(seen.modality, Qt::WindowModal);
+            QCOMPARE(seen.parent, window.get());
+        }
+    }
+    // Once the window is up, its buttons cannot be reached while the dialog shows.
+    QVERIFY(atRefresh.constLast().blocksTheWindow);
+    // Gone when the scan is.
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    for (const QWidget *left : windows)
+        QVERIFY(!qobject_cast<const QProgressDialog *>(left) || !left->isVisible());
 }
 
 QTEST_MAIN(TestFolderScan)

@@ -1,6 +1,8 @@
+#include "cameraphoto.h"
 #include "testsupport.h"
 #include "thumbnail.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
@@ -22,6 +24,56 @@ int largestChannelDifference(const QImage &a, const QImage &b)
     return largest;
 }
 
+QByteArray encoded(const QImage &image, const char *format = "JPEG")
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, 90);
+    return bytes;
+}
+
+QImage filled(const QSize &size, const QColor &colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// A picture whose corners tell every turn and mirror apart: red, green, blue and yellow quarters, clockwise from
+// the top left.
+QImage quarters(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    const int w = size.width() / 2;
+    const int h = size.height() / 2;
+    painter.fillRect(0, 0, w, h, Qt::red);
+    painter.fillRect(w, 0, size.width() - w, h, Qt::green);
+    painter.fillRect(0, h, w, size.height() - h, Qt::blue);
+    painter.fillRect(w, h, size.width() - w, size.height() - h, Qt::yellow);
+    return image;
+}
+
+bool near(QRgb pixel, const QColor &colour)
+{
+    return std::abs(qRed(pixel) - colour.red()) < 40 && std::abs(qGreen(pixel) - colour.green()) < 40
+        && std::abs(qBlue(pixel) - colour.blue()) < 40;
+}
+
+// The colours of a thumbnail's four corners, clockwise from the top left.
+QList<QColor> cornersOf(const QImage &thumbnail)
+{
+    const QList<QColor> colours {Qt::red, Qt::green, Qt::blue, Qt::yellow};
+    QList<QColor> corners;
+    for (const QPoint &corner : {QPoint(0, 0), QPoint(32, 0), QPoint(32, 21), QPoint(0, 21)}) {
+        const auto found = std::find_if(colours.cbegin(), colours.cend(),
+            [&](const QColor &colour) { return near(thumbnail.pixel(corner), colour); });
+        corners.append(found == colours.cend() ? QColor() : *found);
+    }
+    return corners;
+}
+
 } // namespace
 
 class TestThumbnail : public QObject
@@ -34,6 +86,11 @@ private Q_SLOTS:
     void thumbnails();
     void thumbnailShowsTheWholeImage();
     void vanishedFileGivesNothingQuietly();
+    void cameraPreviewUsedWhenItShowsThePhoto();
+    void cameraPreviewRefused_data();
+    void cameraPreviewRefused();
+    void turnedUpright_data();
+    void turnedUpright();
 };
 
 void TestThumbnail::init()
@@ -93,29 +150,13 @@ void TestThumbnail::thumbnails()
 void TestThumbnail::thumbnailShowsTheWholeImage()
 {
     // Four coloured quarters of a tall picture: all four corners must survive, squeezed to 33 x 22.
-    QImage image(900, 1600, QImage::Format_RGB32);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, 450, 800, Qt::red);
-    painter.fillRect(450, 0, 450, 800, Qt::green);
-    painter.fillRect(0, 800, 450, 800, Qt::blue);
-    painter.fillRect(450, 800, 450, 800, Qt::yellow);
-    painter.end();
-
     KeyStoreFixture store;
-    const QString path = store.documents() + QStringLiteral("/quarters.jpg");
-    QVERIFY(image.save(path, "JPEG", 95));
+    const QString path = store.writeFile(QStringLiteral("quarters.jpg"), encoded(quarters(QSize(900, 1600))));
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(1600, 1200), 3);
 
-    const QImage quarters = Thumbnail::fromFile(path);
-    QCOMPARE(quarters.size(), QSize(33, 22));
-    const auto near = [](QRgb pixel, QColor colour) {
-        return std::abs(qRed(pixel) - colour.red()) < 40 && std::abs(qGreen(pixel) - colour.green()) < 40
-            && std::abs(qBlue(pixel) - colour.blue()) < 40;
-    };
-    QVERIFY(near(quarters.pixel(0, 0), Qt::red));
-    QVERIFY(near(quarters.pixel(32, 0), Qt::green));
-    QVERIFY(near(quarters.pixel(0, 21), Qt::blue));
-    QVERIFY(near(quarters.pixel(32, 21), Qt::yellow));
+    const QImage squeezed = Thumbnail::fromFile(path);
+    QCOMPARE(squeezed.size(), QSize(33, 22));
+    QCOMPARE(cornersOf(squeezed), (QList<QColor> {Qt::red, Qt::green, Qt::yellow, Qt::blue}));
 
     // Close to what a full decode and a smooth scale give.
     const QImage reference = QImage(photo)
@@ -130,6 +171,95 @@ void TestThumbnail::vanishedFileGivesNothingQuietly()
 {
     KeyStoreFixture store;
     QVERIFY(Thumbnail::fromFile(store.documents() + QStringLiteral("/gone.jpg")).isNull());
+}
+
+void TestThumbnail::cameraPreviewUsedWhenItShowsThePhoto()
+{
+    // A red photo whose preview is blue: the thumbnail's colour tells which of them made it.
+    KeyStoreFixture store;
+    const QByteArray preview = encoded(filled(QSize(160, 120), Qt::blue));
+    const QString photo = store.writeFile(
+        QStringLiteral("camera.jpg"), CameraPhoto::withExif(encoded(filled(QSize(1600, 1200), Qt::red)), preview));
+
+    const QImage thumbnail = Thumbnail::fromFile(photo);
+    QCOMPARE(thumbnail.size(), QSize(33, 22));
+    QVERIFY(near(thumbnail.pixel(0, 0), Qt::blue));
+    QVERIFY(near(thumbnail.pixel(32, 21), Qt::blue));
+}
+
+void TestThumbnail::cameraPreviewRefused_data()
+{
+    QTest::addColumn<QSize>("photoSize");
+    QTest::addColumn<QByteArray>("preview");
+
+    const QByteArray blue = encoded(filled(QSize(160, 120), Qt::blue));
+    QTest::newRow("letterboxed: a 4:3 preview of a 3:2 photo") << QSize(1500, 1000) << blue;
+    QTest::newRow("of a slightly other shape") << QSize(1600, 1180) << blue;
+    QTest::newRow("cut short") << QSize(1600, 1200) << blue.left(blue.size() / 2);
+    QTest::newRow("not a JPEG") << QSize(1600, 1200) << encoded(filled(QSize(160, 120), Qt::blue), "PNG");
+    QTest::newRow("random bytes") << QSize(1600, 1200) << QByteArray(3000, '\x5a');
+    QTest::newRow("a JPEG's first bytes only") << QSize(1600, 1200) << QByteArray("\xFF\xD8\xFF\xD9", 4);
+    QTest::newRow("too small to show anything") << QSize(1600, 1200) << encoded(filled(QSize(16, 12), Qt::blue));
+}
+
+void TestThumbnail::cameraPreviewRefused()
+{
+    QFETCH(QSize, photoSize);
+    QFETCH(QByteArray, preview);
+
+    KeyStoreFixture store;
+    const QByteArray jpeg = jpegBytes(photoSize, 7);
+    const QString plain = store.writeFile(QStringLiteral("plain.jpg"), jpeg);
+    const QString withPreview = store.writeFile(QStringLiteral("camera.jpg"), CameraPhoto::withExif(jpeg, preview));
+
+    // The photo is decoded instead, to the same picture as without the preview.
+    const QImage thumbnail = Thumbnail::fromFile(withPreview);
+    QCOMPARE(thumbnail.size(), QSize(33, 22));
+    const QImage decoded = Thumbnail::fromFile(plain);
+    QVERIFY2(largestChannelDifference(
+                 thumbnail.convertToFormat(QImage::Format_RGB32), decoded.convertToFormat(QImage::Format_RGB32))
+            <= 3,
+        "the thumbnail differs from the decoded photo's");
+}
+
+void TestThumbnail::turnedUpright_data()
+{
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<bool>("withPreview");
+    // The corners of the upright thumbnail, clockwise from the top left, of a photo stored as quarters().
+    QTest::addColumn<QList<QColor>>("corners");
+
+    const QList<std::pair<int, QList<QColor>>> turns {
+        {1, {Qt::red, Qt::green, Qt::yellow, Qt::blue}},
+        {2, {Qt::green, Qt::red, Qt::blue, Qt::yellow}},
+        {3, {Qt::yellow, Qt::blue, Qt::red, Qt::green}},
+        {4, {Qt::blue, Qt::yellow, Qt::green, Qt::red}},
+        {5, {Qt::red, Qt::blue, Qt::yellow, Qt::green}},
+        {6, {Qt::blue, Qt::red, Qt::green, Qt::yellow}},
+        {7, {Qt::yellow, Qt::green, Qt::red, Qt::blue}},
+        {8, {Qt::green, Qt::yellow, Qt::blue, Qt::red}},
+    };
+    for (const auto &[orientation, corners] : turns) {
+        QTest::addRow("orientation %d, preview", orientation) << orientation << true << corners;
+        QTest::addRow("orientation %d, decoded", orientation) << orientation << false << corners;
+    }
+}
+
+void TestThumbnail::turnedUpright()
+{
+    QFETCH(int, orientation);
+    QFETCH(bool, withPreview);
+    QFETCH(QList<QColor>, corners);
+
+    // Stored as a camera held on its side stores it, the turn to make in the EXIF block.
+    KeyStoreFixture store;
+    const QByteArray preview = withPreview ? encoded(quarters(QSize(160, 120))) : QByteArray();
+    const QString photo = store.writeFile(QStringLiteral("turned.jpg"),
+        CameraPhoto::withExif(encoded(quarters(QSize(1600, 1200))), preview, orientation));
+
+    const QImage thumbnail = Thumbnail::fromFile(photo);
+    QCOMPARE(thumbnail.size(), QSize(33, 22));
+    QCOMPARE(cornersOf(thumbnail), corners);
 }
 
 QTEST_GUILESS_MAIN(TestThumbnail)

@@ -1,5 +1,6 @@
 #include "thumbnail.h"
 
+#include "camerapreview.h"
 #include "regularfile.h"
 
 #include <QBuffer>
@@ -70,15 +71,14 @@ QImage scaledToThumbnail(const QImage &image)
 // at once, and a sequential JPEG decodes about 8% faster. Larger files are streamed, so memory stays bounded.
 constexpr qint64 maxBufferedFileSize = 16 * 1024 * 1024;
 
-// The file as the decoder reads it: a sequential JPEG held whole when small enough; anything else, which gains
-// nothing from that (key lists, progressive JPEGs, other formats), streamed.
+// The file as the decoder reads it, from its start: a sequential JPEG held whole when small enough; anything else,
+// which gains nothing from that (key lists, progressive JPEGs, other formats), streamed.
 class PhotoSource
 {
 public:
-    explicit PhotoSource(const QString &path)
+    explicit PhotoSource(QFile &file) : m_file(file)
     {
-        if (!RegularFile::openForReading(m_file, path))
-            return;
+        m_file.seek(0);
         m_sequentialJpeg = startsAsSequentialJpeg(&m_file);
         if (!m_sequentialJpeg || m_file.size() > maxBufferedFileSize)
             return;
@@ -86,25 +86,21 @@ public:
         m_buffer.open(QIODevice::ReadOnly);
     }
 
-    bool isOpen() const { return m_file.isOpen(); }
     bool isSequentialJpeg() const { return m_sequentialJpeg; }
     QIODevice *device() { return m_buffer.isOpen() ? static_cast<QIODevice *>(&m_buffer) : &m_file; }
 
 private:
-    QFile m_file;
+    QFile &m_file;
     QBuffer m_buffer;
     bool m_sequentialJpeg = false;
 };
 
-} // namespace
-
-QImage Thumbnail::fromFile(const QString &path)
+QImage decodedThumbnail(QFile &file)
 {
-    PhotoSource source(path);
-    // A reader given an unopened file would try to open it itself, and complain of a missing file name.
-    if (!source.isOpen())
-        return {};
+    PhotoSource source(file);
     QImageReader reader(source.device());
+    // A phone photo taken upright is stored on its side, with the turn to make in its EXIF block.
+    reader.setAutoTransform(true);
     const QSize full = reader.size();
     const QSize reduced = reducedDecodeSize(full);
     if (full.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
@@ -115,4 +111,17 @@ QImage Thumbnail::fromFile(const QString &path)
         return {};
     const QMutexLocker oneAtATime(&fullDecodeLock);
     return scaledToThumbnail(reader.read());
+}
+
+} // namespace
+
+QImage Thumbnail::fromFile(const QString &path)
+{
+    QFile file;
+    // A reader given an unopened file would try to open it itself, and complain of a missing file name.
+    if (!RegularFile::openForReading(file, path))
+        return {};
+    // The camera's own preview, when it shows the whole picture, costs a fraction of even a reduced decode.
+    const QImage preview = CameraPreview::thumbnail(&file);
+    return preview.isNull() ? decodedThumbnail(file) : preview;
 }

@@ -9,7 +9,8 @@ class Thumbnail
 public:
     static constexpr QSize size() { return {33, 22}; }
 
-    // The file's whole image scaled to exactly size(), smoothly and without keeping its aspect ratio; a null image
-    // when the file is not an image or is too large to decode. Safe to call from any thread.
+    // The file's whole image, upright as its EXIF orientation says, scaled to exactly size(), smoothly and without
+    // keeping its aspect ratio: from the camera's preview when the photo has one of its shape, else decoded. A null
+    // image when the file is not an image or is too large to decode. Safe to call from any thread.
     static QImage fromFile(const QString &path);
 };

@@ -6,11 +6,14 @@
 #include "keylistcheck.h"
 #include "keystore.h"
 #include "regularfile.h"
+#include "scanprogress.h"
 #include "thumbnail.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMessageBox>
@@ -81,10 +84,26 @@ void ZRKServer::scanFolder(QString folder, QListWidget *list, QString pattern)
 {
     const BusyCursor busy;
     const QStringList paths = FolderScan::matchingFiles(folder, pattern);
-    // Decoding dominates a refresh, so it runs on every core; pixmaps and widgets stay on this thread.
-    const QList<QImage> thumbnails = QtConcurrent::blockingMapped<QList<QImage>>(paths, &Thumbnail::fromFile);
+    const QList<QImage> thumbnails = thumbnailsOf(paths);
     for (qsizetype i = 0; i < paths.size(); ++i)
         appendEntry(list, paths.at(i), thumbnails.at(i));
+}
+
+QList<QImage> ZRKServer::thumbnailsOf(const QStringList &paths)
+{
+    // Decoding dominates a refresh, so it runs on every core; pixmaps and widgets stay on this thread.
+    QFutureWatcher<QImage> watcher;
+    ScanProgress progress(this, int(paths.size()));
+    QEventLoop untilDone;
+    connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, &ScanProgress::setFilesDone);
+    connect(&watcher, &QFutureWatcherBase::finished, &untilDone, &QEventLoop::quit);
+    watcher.setFuture(
+        QtConcurrent::mapped(paths, [this](const QString &path) { return m_thumbnails.thumbnailOf(path); }));
+    // The window repaints meanwhile, but the operator's clicks and keys wait: no button runs in the middle of a scan.
+    if (!watcher.isFinished())
+        untilDone.exec(QEventLoop::ExcludeUserInputEvents);
+    // The loop also ends when the application quits; the scan still runs to its end, as its callers expect.
+    return watcher.future().results();
 }
 
 void ZRKServer::refreshNewPhotoList()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "thumbnailcache.h"
 #include "zrkserverbase.h"
 
 class QListWidget;
@@ -31,4 +32,8 @@ private:
     void moveToGivenList(QListWidgetItem *photoItem, const QString &sentPath);
     void beam(const QString &sentPath);
     QStringList givenKeyPaths() const;
+    // The thumbnails of the files, made on every core while the window repaints and ignores the operator.
+    QList<QImage> thumbnailsOf(const QStringList &paths);
+
+    ThumbnailCache m_thumbnails;
 };

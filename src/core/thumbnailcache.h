@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QCache>
+#include <QHash>
+#include <QImage>
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+
+// Thumbnails remembered between refreshes, so that only new photos cost a decode. A file is known by its identity
+// (device, inode, size and modification time), which a rename keeps: a photo that becomes a key, or comes back,
+// is not decoded again, while a file written anew is. Safe to use from any number of threads at once.
+class ThumbnailCache
+{
+public:
+    // All thumbnails held, with what each entry costs besides its pixels, stay within this.
+    static constexpr qsizetype maxBytes = 32 * 1024 * 1024;
+
+    using Maker = std::function<QImage(const QString &path)>;
+    // make gives the thumbnail of a file the cache does not hold.
+    explicit ThumbnailCache(Maker make);
+    ThumbnailCache();
+
+    QImage thumbnailOf(const QString &path);
+    // What the entries held cost, in bytes.
+    qsizetype bytes() const;
+
+private:
+    struct Identity
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        bool operator==(const Identity &other) const;
+        friend size_t qHash(const Identity &identity, size_t seed)
+        {
+            return qHashMulti(seed, identity.device, identity.inode, identity.size, identity.modifiedNs);
+        }
+    };
+    using FileKey = std::pair<quint64, quint64>;
+
+    void remember(const Identity &identity, const QImage &thumbnail);
+    void forgetFilesNoLongerHeld();
+
+    Maker m_make;
+    mutable QMutex m_lock;
+    QCache<Identity, QImage> m_thumbnails;
+    // The identity each file (device and inode) had when last seen, so that a file that changes drops its entry.
+    QHash<FileKey, Identity> m_lastSeen;
+};

@@ -1,0 +1,121 @@
+#include "testsupport.h"
+#include "thumbnailcache.h"
+
+#include <QAtomicInt>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTest>
+
+namespace {
+
+// Makes a thumbnail of any file, a colour drawn from its size, and counts what it makes.
+class CountingMaker
+{
+public:
+    QImage make(const QString &path)
+    {
+        m_made.fetchAndAddRelaxed(1);
+        QImage image(33, 22, QImage::Format_RGB32);
+        image.fill(QColor::fromRgb(QRgb(QFileInfo(path).size())));
+        return image;
+    }
+    int made() const { return m_made.loadRelaxed(); }
+
+private:
+    QAtomicInt m_made;
+};
+
+} // namespace
+
+class TestThumbnailCache : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void servedAgainAfterARename();
+    void madeAgainAfterAChange_data();
+    void madeAgainAfterAChange();
+    void memoryStaysBounded();
+};
+
+void TestThumbnailCache::init()
+{
+    failOnUnexpectedWarnings();
+}
+
+void TestThumbnailCache::servedAgainAfterARename()
+{
+    KeyStoreFixture store;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
+    CountingMaker maker;
+    ThumbnailCache cache([&maker](const QString &path) { return maker.make(path); });
+
+    const QImage first = cache.thumbnailOf(photo);
+    // Issued as a key, then withdrawn: renamed twice, never written.
+    QVERIFY(QDir().mkpath(store.sentKeys()));
+    const QString key = store.sentKeys() + QStringLiteral("/zrk_7.key.jpg");
+    QVERIFY(QFile::rename(photo, key));
+    QCOMPARE(cache.thumbnailOf(key), first);
+    QVERIFY(QFile::rename(key, photo));
+    QCOMPARE(cache.thumbnailOf(photo), first);
+    QCOMPARE(maker.made(), 1);
+}
+
+void TestThumbnailCache::madeAgainAfterAChange_data()
+{
+    QTest::addColumn<QByteArray>("newBytes");
+    QTest::addColumn<bool>("later");
+
+    QTest::newRow("rewritten larger") << jpegBytes(QSize(80, 60), 2) << false;
+    QTest::newRow("rewritten to the same size, later") << QByteArray() << true;
+}
+
+void TestThumbnailCache::madeAgainAfterAChange()
+{
+    QFETCH(QByteArray, newBytes);
+    QFETCH(bool, later);
+
+    KeyStoreFixture store;
+    const QByteArray oldBytes = jpegBytes(QSize(64, 48), 1);
+    const QString photo = store.writeFile(QStringLiteral("photo.jpg"), oldBytes);
+    CountingMaker maker;
+    ThumbnailCache cache([&maker](const QString &path) { return maker.make(path); });
+    cache.thumbnailOf(photo);
+    const qsizetype oneEntry = cache.bytes();
+
+    // Written in place: the same file (device and inode), new contents.
+    QFile file(photo);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray written = newBytes.isEmpty() ? QByteArray(oldBytes.size(), 'y') : newBytes;
+    QCOMPARE(file.write(written), written.size());
+    if (later)
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+
+    cache.thumbnailOf(photo);
+    QCOMPARE(maker.made(), 2);
+    // The old file's entry went when the file changed.
+    QCOMPARE(cache.bytes(), oneEntry);
+}
+
+void TestThumbnailCache::memoryStaysBounded()
+{
+    KeyStoreFixture store;
+    // Pictures far larger than thumbnails, so that a few dozen would pass the bound.
+    ThumbnailCache cache([](const QString &) {
+        QImage image(1000, 1000, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        return image;
+    });
+    for (int i = 0; i < 40; ++i) {
+        QVERIFY(!cache.thumbnailOf(store.writeFile(QStringLiteral("%1.jpg").arg(i), QByteArray(i + 1, 'x'))).isNull());
+        QVERIFY(cache.bytes() <= ThumbnailCache::maxBytes);
+    }
+    QVERIFY(cache.bytes() > ThumbnailCache::maxBytes / 2);
+}
+
+QTEST_GUILESS_MAIN(TestThumbnailCache)
+#include "tst_thumbnailcache.moc"

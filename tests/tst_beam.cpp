@@ -146,10 +146,10 @@ void TestBeam::bluetoothBeam()
     obexCalls.replaceInStrings(QStringLiteral("%1"), sentPath);
     QTRY_COMPARE(withoutPaths(m_bluetooth->obexCalls()), obexCalls);
     const QString toolTip = window.givenList->item(0)->toolTip();
-    const QString destination = QStringLiteral("Visitor (%1) at ").arg(address);
+    const QString destination = QStringLiteral("to Visitor (%1) at ").arg(address);
     if (failure.isEmpty()) {
         QVERIFY(shown.isEmpty());
-        QVERIFY2(toolTip.startsWith(QStringLiteral("Beamed to ") + destination), qPrintable(toolTip));
+        QVERIFY2(toolTip.startsWith(QStringLiteral("Beamed ") + destination), qPrintable(toolTip));
         return;
     }
     QCOMPARE(shown.size(), 1);
@@ -159,7 +159,7 @@ void TestBeam::bluetoothBeam()
     QCOMPARE(shown.first().icon, QMessageBox::Critical);
     QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});
     QVERIFY(shown.first().modal);
-    QVERIFY2(toolTip.startsWith(QStringLiteral("Not beamed to ") + destination), qPrintable(toolTip));
+    QVERIFY2(toolTip.startsWith(QStringLiteral("Not beamed ") + destination), qPrintable(toolTip));
     QVERIFY2(toolTip.endsWith(QStringLiteral(": ") + failure + QLatin1Char('.')), qPrintable(toolTip));
 }
 
@@ -240,6 +240,8 @@ void TestBeam::threeKeysInOrder()
                 window.sendNewKeyButton->click();
             }
             QCOMPARE(window.findChildren<Ir *>().size(), 3);
+            QCOMPARE(window.givenList->item(2)->toolTip(),
+                QStringLiteral("Waiting to be beamed to Visitor (%1).").arg(phone));
         });
         beamsEnded(window);
     });
@@ -330,13 +332,13 @@ void TestBeam::infrared()
     const QString toolTip = window.givenList->item(0)->toolTip();
     if (failure.isEmpty()) {
         QVERIFY(shown.isEmpty());
-        QVERIFY2(toolTip.startsWith(QStringLiteral("Beamed to infrared at ")), qPrintable(toolTip));
+        QVERIFY2(toolTip.startsWith(QStringLiteral("Beamed over infrared at ")), qPrintable(toolTip));
         return;
     }
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.first().text, Message::cannotBeam(keyName));
     QVERIFY2(shown.first().informativeText.startsWith(failure), qPrintable(shown.first().informativeText));
-    QVERIFY2(toolTip.startsWith(QStringLiteral("Not beamed to infrared at ")), qPrintable(toolTip));
+    QVERIFY2(toolTip.startsWith(QStringLiteral("Not beamed over infrared at ")), qPrintable(toolTip));
 }
 
 void TestBeam::closeWithBeamsPending_data()

@@ -25,8 +25,6 @@ BluetoothBeam::~BluetoothBeam()
 {
     if (!hasEnded())
         abort();
-    bus().disconnect(Obex::service, QString(), propertiesInterface, propertiesChanged, {Obex::transferInterface},
-        QString(), this, SLOT(transferChanged(QDBusMessage)));
 }
 
 void BluetoothBeam::start(const QString &fileName)

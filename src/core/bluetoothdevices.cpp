@@ -52,6 +52,9 @@ BluetoothDevice deviceFrom(const QVariantMap &properties)
     device.name = properties.value(QStringLiteral("Alias")).toString();
     if (device.name.isEmpty())
         device.name = properties.value(QStringLiteral("Name")).toString();
+    // A device found a moment ago may not have told its name yet.
+    if (device.name.isEmpty())
+        device.name = device.address;
     device.paired = properties.value(QStringLiteral("Paired")).toBool();
     return device;
 }

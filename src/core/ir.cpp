@@ -42,8 +42,8 @@ void Ir::send(const QString &fileName, const QString & /*description*/, const QS
 QString Ir::destination() const
 {
     if (m_receiverAddress.isEmpty())
-        return QStringLiteral("infrared");
-    return QStringLiteral("%1 (%2)").arg(m_receiverName, m_receiverAddress);
+        return QStringLiteral("over infrared");
+    return QStringLiteral("to %1 (%2)").arg(m_receiverName, m_receiverAddress);
 }
 
 void Ir::start()

@@ -33,7 +33,7 @@ public:
     // After done(): empty when the file arrived, else why not.
     QString failure() const { return m_failure; }
     QDateTime endedAt() const { return m_endedAt; }
-    // Where the file goes, for the operator: the device's name and address, or the infrared link.
+    // Where the file goes, for the operator: "to" the device's name and address, or "over infrared".
     QString destination() const;
 
     // The beam queue starts the beam when its turn comes; once only.

@@ -242,7 +242,7 @@ void ZRKServer::beam(const QString &sentPath, const std::optional<BluetoothDevic
     connect(ir, &Ir::done, this, &ZRKServer::beamEnded);
     ir->send(sentPath, QStringLiteral("A New Key!"), QStringLiteral("text/plain"));
     if (QListWidgetItem *keyItem = givenList->item(givenList->count() - 1))
-        keyItem->setToolTip(QStringLiteral("Waiting to be beamed to %1.").arg(ir->destination()));
+        keyItem->setToolTip(QStringLiteral("Waiting to be beamed %1.").arg(ir->destination()));
 }
 
 void ZRKServer::beamEnded(Ir *ir)
@@ -250,8 +250,8 @@ void ZRKServer::beamEnded(Ir *ir)
     const QString sentPath = ir->fileName();
     const QString when = QLocale::c().toString(ir->endedAt(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     const QString toolTip = ir->failure().isEmpty()
-        ? QStringLiteral("Beamed to %1 at %2.").arg(ir->destination(), when)
-        : QStringLiteral("Not beamed to %1 at %2: %3.").arg(ir->destination(), when, ir->failure());
+        ? QStringLiteral("Beamed %1 at %2.").arg(ir->destination(), when)
+        : QStringLiteral("Not beamed %1 at %2: %3.").arg(ir->destination(), when, ir->failure());
     // The key may have been withdrawn meanwhile.
     const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
     for (QListWidgetItem *entry : entries)

@@ -5,6 +5,7 @@ address decides, as a phone's owner would.
   ...:EE   refuses the session (org.bluez.obex.Error.Failed);
   ...:EF   starts the transfer, which then fails;
   ...:DD   leaves the transfer queued for ever, as an owner who never answers;
+  ...:CC   takes the file so fast that the transfer is complete before SendFile answers;
   others   take the file: queued, active (the first change before SendFile's reply, as obexd may), complete.
 
 Argument types are checked as obexd checks them: a wrong signature answers UnknownMethod. Every call is written to the
@@ -90,7 +91,10 @@ class Session(dbus.service.Object):
         transfer = Transfer(self.bus, path, outcome)
         properties = {'Status': 'queued', 'Name': os.path.basename(source), 'Session': dbus.ObjectPath(self.path),
                       'Filename': source, 'Size': dbus.UInt64(os.path.getsize(source))}
-        if not self.address.endswith(':DD'):
+        if self.address.endswith(':CC'):
+            transfer.change({'Status': 'active', 'Transferred': dbus.UInt64(0)})
+            transfer.change({'Status': 'complete'})
+        elif not self.address.endswith(':DD'):
             transfer.change({'Status': 'active', 'Transferred': dbus.UInt64(0)})
             transfer.run()
         return dbus.ObjectPath(path), properties

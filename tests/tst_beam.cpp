@@ -20,6 +20,7 @@ const QString phone = QStringLiteral("00:11:22:33:44:55");
 const QString failingPhone = QStringLiteral("00:11:22:33:44:EF");
 const QString refusingPhone = QStringLiteral("00:11:22:33:44:EE");
 const QString silentPhone = QStringLiteral("00:11:22:33:44:DD");
+const QString fastPhone = QStringLiteral("00:11:22:33:44:CC");
 
 constexpr int stallLimitMs = 5000;
 
@@ -113,6 +114,10 @@ void TestBeam::bluetoothBeam_data()
     QTest::newRow("transfer completes") << phone << QString()
                                         << QStringList {QStringLiteral("CreateSession\t") + phone, sent,
                                                QStringLiteral("RemoveSession")};
+    // Its status changes reach the bus before the answer that names the transfer.
+    QTest::newRow("transfer complete before SendFile answers")
+        << fastPhone << QString()
+        << QStringList {QStringLiteral("CreateSession\t") + fastPhone, sent, QStringLiteral("RemoveSession")};
     QTest::newRow("transfer errors") << failingPhone << QStringLiteral("the transfer failed")
                                      << QStringList {QStringLiteral("CreateSession\t") + failingPhone, sent,
                                             QStringLiteral("RemoveSession")};

@@ -11,10 +11,12 @@ fail() { echo "FAIL: $*"; exit 1; }
 depends=$(dpkg-deb -f "$deb" Depends)
 recommends=$(dpkg-deb -f "$deb" Recommends)
 # Library dependencies are computed from the binary, so the Qt libraries it links must be named.
-for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libexif12; do
+for library in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libexif12 libqt6dbus6; do
     echo "$depends" | grep -Eq "(^|, )$library( |,|$)" || fail "Depends lacks $library: $depends"
 done
-echo "$recommends" | grep -Eq "(^|, )obexftp(,|$)" || fail "Recommends lacks obexftp: $recommends"
+echo "$recommends" | grep -Eq "(^|, )bluez-obexd(,|$)" || fail "Recommends lacks bluez-obexd: $recommends"
+suggests=$(dpkg-deb -f "$deb" Suggests)
+echo "$suggests" | grep -Eq "(^|, )obexftp(,|$)" || fail "Suggests lacks obexftp: $suggests"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
 
 root=$(mktemp -d)

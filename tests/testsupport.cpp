@@ -1,8 +1,13 @@
 #include "testsupport.h"
 
+#include "infraredbeam.h"
 #include "keystore.h"
 
 #include <QBuffer>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -23,6 +28,14 @@ void pointKeyStoreNowhere()
     KeyStore::setDocumentFolderForTesting(QStringLiteral("/nonexistent/zrk-test-key-store"));
 }
 Q_CONSTRUCTOR_FUNCTION(pointKeyStoreNowhere)
+
+// Nor the machine's own Bluetooth: a test without its stand-in buses finds no bus at all.
+void pointBusesNowhere()
+{
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/zrk-test-system-bus");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zrk-test-session-bus");
+}
+Q_CONSTRUCTOR_FUNCTION(pointBusesNowhere)
 
 QMutex debugMutex;
 QStringList debugLines;
@@ -151,22 +164,41 @@ FakeInfrared::FakeInfrared() : m_savedPath(qgetenv("PATH"))
     requireUsable(m_dir);
     QDir(m_dir.path()).mkdir(QStringLiteral("bin"));
     QDir(m_dir.path()).mkdir(QStringLiteral("empty"));
-    const QString script = m_dir.path() + QStringLiteral("/bin/obexftp");
-    QFile file(script);
-    file.open(QIODevice::WriteOnly);
-    file.write("#!/bin/sh\n"
-               "for last; do :; done\n"
-               "if [ -f \"$last\" ]; then state=there; else state=missing; fi\n"
-               "{ printf '%s' \"$state\"; for arg; do printf '\\t%s' \"$arg\"; done; printf '\\n'; } >> \""
-        + QFile::encodeName(m_dir.path()) + "/beams.log\"\n");
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    setBehaviour(Succeeds);
     setAvailable(true);
+    setKernelHasIrda(true);
 }
 
 FakeInfrared::~FakeInfrared()
 {
     qputenv("PATH", m_savedPath);
+    InfraredBeam::setKernelIrdaForTesting(std::nullopt);
+}
+
+void FakeInfrared::setBehaviour(Behaviour behaviour)
+{
+    static const char *const endings[] = {
+        "echo 'Sending...done'\n",
+        "echo 'Connecting...failed: connect'\nexit 1\n",
+        "kill -SEGV $$\n",
+        "exec sleep 600\n",
+        "",
+    };
+    // A script whose interpreter does not exist is found on PATH but cannot start.
+    const QByteArray interpreter = behaviour == CannotStart ? "#!/nonexistent/sh\n" : "#!/bin/sh\n";
+    writeFileAt(m_dir.path() + QStringLiteral("/bin/obexftp"),
+        interpreter
+            + "for last; do :; done\n"
+              "if [ -f \"$last\" ]; then state=there; else state=missing; fi\n"
+              "{ printf '%s' \"$state\"; for arg; do printf '\\t%s' \"$arg\"; done; printf '\\n'; } >> \""
+            + QFile::encodeName(m_dir.path()) + "/beams.log\"\n" + endings[behaviour]);
+    QFile::setPermissions(
+        m_dir.path() + QStringLiteral("/bin/obexftp"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void FakeInfrared::setKernelHasIrda(bool present)
+{
+    InfraredBeam::setKernelIrdaForTesting(present);
 }
 
 void FakeInfrared::setAvailable(bool available)
@@ -208,4 +240,165 @@ QStringList DebugLines::lines() const
 {
     const QMutexLocker lock(&debugMutex);
     return debugLines;
+}
+
+namespace {
+
+// Any client may own, send and receive anything: the buses belong to one test.
+QByteArray busConfig(const char *type)
+{
+    return QByteArray("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                      " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                      "<busconfig>\n"
+                      "  <type>")
+        + type
+        + "</type>\n"
+          "  <listen>unix:tmpdir=/tmp</listen>\n"
+          "  <auth>EXTERNAL</auth>\n"
+          "  <policy context=\"default\">\n"
+          "    <allow user=\"*\"/>\n"
+          "    <allow own=\"*\"/>\n"
+          "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+          "    <allow receive_sender=\"*\"/>\n"
+          "  </policy>\n"
+          "</busconfig>\n";
+}
+
+QDBusMessage bluezMock(const QString &method)
+{
+    return QDBusMessage::createMethodCall(
+        QStringLiteral("org.bluez"), QStringLiteral("/"), QStringLiteral("org.bluez.Mock"), method);
+}
+
+QDBusMessage setProperty(const QString &path, const QString &interface, const QString &name, const QVariant &value)
+{
+    QDBusMessage set = QDBusMessage::createMethodCall(
+        QStringLiteral("org.bluez"), path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    set << interface << name << QVariant::fromValue(QDBusVariant(value));
+    return set;
+}
+
+bool answered(const QDBusMessage &message)
+{
+    return QDBusConnection::systemBus().call(message).type() == QDBusMessage::ReplyMessage;
+}
+
+const QString adapterPath = QStringLiteral("/org/bluez/hci0");
+
+} // namespace
+
+StandInBluetooth::StandInBluetooth()
+{
+    requireUsable(m_dir);
+    const QString systemBus = startBus(QStringLiteral("system"));
+    const QString sessionBus = startBus(QStringLiteral("session"));
+    if (!m_error.isEmpty())
+        return;
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", systemBus.toLocal8Bit());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.toLocal8Bit());
+    // Debian's dbusmock belongs to Debian's own interpreter, which may not come first on PATH.
+    startProcess(QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"), QStringLiteral("bluez5"),
+            QStringLiteral("--system")});
+    startProcess(QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(ZRK_TESTS_FOLDER "/obexd-standin.py"), m_dir.filePath(QStringLiteral("obex.log"))});
+    // dbusmock owns its name before its template is loaded: only an answer tells it is ready.
+    const QDBusMessage listObjects = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), QStringLiteral("/"),
+        QStringLiteral("org.freedesktop.DBus.ObjectManager"), QStringLiteral("GetManagedObjects"));
+    const auto obexdOwnsName = [] {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.bluez.obex")).value();
+    };
+    if (!waitUntil([&listObjects] { return answered(listObjects); }))
+        m_error = QStringLiteral("dbusmock's BlueZ did not answer");
+    else if (!waitUntil(obexdOwnsName))
+        m_error = QStringLiteral("the stand-in obexd did not start");
+}
+
+StandInBluetooth::~StandInBluetooth()
+{
+    // The services first, while their buses still run.
+    for (auto it = m_processes.crbegin(); it != m_processes.crend(); ++it) {
+        (*it)->kill();
+        (*it)->waitForFinished();
+        delete *it;
+    }
+}
+
+bool StandInBluetooth::addAdapter(bool powered)
+{
+    QDBusMessage add = bluezMock(QStringLiteral("AddAdapter"));
+    add << QStringLiteral("hci0") << QStringLiteral("zrk-server");
+    return answered(add) && setPowered(powered);
+}
+
+bool StandInBluetooth::setPowered(bool powered)
+{
+    return answered(setProperty(adapterPath, QStringLiteral("org.bluez.Adapter1"), QStringLiteral("Powered"), powered));
+}
+
+bool StandInBluetooth::addDevice(const QString &address, const QString &name, bool paired)
+{
+    QDBusMessage add = bluezMock(QStringLiteral("AddDevice"));
+    add << QStringLiteral("hci0") << address << name;
+    const QDBusMessage reply = QDBusConnection::systemBus().call(add);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return false;
+    const QString path = reply.arguments().constFirst().toString();
+    return !paired || answered(setProperty(path, QStringLiteral("org.bluez.Device1"), QStringLiteral("Paired"), true));
+}
+
+bool StandInBluetooth::isDiscovering() const
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), adapterPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.bluez.Adapter1") << QStringLiteral("Discovering");
+    const QDBusMessage reply = QDBusConnection::systemBus().call(get);
+    return reply.type() == QDBusMessage::ReplyMessage
+        && reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
+}
+
+void StandInBluetooth::reset()
+{
+    QDBusMessage remove = bluezMock(QStringLiteral("RemoveAdapterWithDevices"));
+    remove << QStringLiteral("hci0");
+    // There may be no adapter to remove.
+    QDBusConnection::systemBus().call(remove);
+    QFile::resize(m_dir.filePath(QStringLiteral("obex.log")), 0);
+}
+
+QStringList StandInBluetooth::obexCalls() const
+{
+    return QString::fromLocal8Bit(readAll(m_dir.filePath(QStringLiteral("obex.log"))))
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QProcess *StandInBluetooth::startProcess(const QString &program, const QStringList &arguments)
+{
+    auto *process = new QProcess;
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(program, arguments);
+    m_processes.append(process);
+    if (!process->waitForStarted())
+        m_error = program + QStringLiteral(": ") + process->errorString();
+    return process;
+}
+
+QString StandInBluetooth::startBus(const QString &name)
+{
+    const QString config = writeFileAt(m_dir.filePath(name + QStringLiteral(".conf")), busConfig(qPrintable(name)));
+    // The address is printed once the bus listens.
+    QProcess *bus = startProcess(QStringLiteral("dbus-daemon"),
+        {QStringLiteral("--config-file=") + config, QStringLiteral("--address=unix:path=") + m_dir.filePath(name),
+            QStringLiteral("--print-address"), QStringLiteral("--nofork")});
+    while (bus->state() == QProcess::Running && !bus->canReadLine())
+        bus->waitForReadyRead(100);
+    const QString address = QString::fromLocal8Bit(bus->readLine()).trimmed();
+    if (address.isEmpty() && m_error.isEmpty())
+        m_error = QStringLiteral("the %1 bus did not start").arg(name);
+    return address;
+}
+
+bool StandInBluetooth::waitUntil(const std::function<bool()> &ready)
+{
+    return QTest::qWaitFor(ready, 30000);
 }

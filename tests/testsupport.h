@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSize>
 #include <QString>
@@ -80,15 +81,21 @@ private:
         }                                                                                                              \
     } while (false)
 
-// Makes infrared available by putting a recording obexftp first on PATH, or unavailable with a PATH that has none.
-// The recording script notes, for every beam, whether the named file was there and the arguments it got.
+// Makes infrared available by putting a recording obexftp first on PATH and standing in for a kernel with IrDA
+// sockets, or unavailable with a PATH that has none. The recording script notes, for every beam, whether the named
+// file was there and the arguments it got, and then behaves as told.
 class FakeInfrared
 {
 public:
+    enum Behaviour { Succeeds, Fails, Crashes, Hangs, CannotStart };
+
     FakeInfrared();
     ~FakeInfrared();
 
     void setAvailable(bool available);
+    void setBehaviour(Behaviour behaviour);
+    // Whether the kernel offers IrDA sockets, as the program is told; it is true from the start.
+    void setKernelHasIrda(bool present);
 
     struct Beam
     {
@@ -100,6 +107,40 @@ public:
 private:
     QTemporaryDir m_dir;
     QByteArray m_savedPath;
+};
+
+// A private system bus with python3-dbusmock's BlueZ on it and a private session bus with a stand-in obexd
+// (obexd-standin.py, which says how each device answers), both started here and pointed to by the environment. Qt
+// keeps its first connection to each bus, so a test program makes one before it uses D-Bus and keeps it to the end.
+class StandInBluetooth
+{
+public:
+    StandInBluetooth();
+    ~StandInBluetooth();
+    StandInBluetooth(const StandInBluetooth &) = delete;
+    StandInBluetooth &operator=(const StandInBluetooth &) = delete;
+
+    // Empty when everything runs; else what did not start.
+    QString error() const { return m_error; }
+
+    // An adapter hci0, powered or not, and devices on it; false when BlueZ did not take them.
+    bool addAdapter(bool powered = true);
+    bool setPowered(bool powered);
+    bool addDevice(const QString &address, const QString &name, bool paired);
+    bool isDiscovering() const;
+    // Takes the adapter and its devices away and forgets the calls obexd got.
+    void reset();
+    // The calls obexd got, one tab-separated line each (see obexd-standin.py).
+    QStringList obexCalls() const;
+
+private:
+    QProcess *startProcess(const QString &program, const QStringList &arguments);
+    QString startBus(const QString &name);
+    bool waitUntil(const std::function<bool()> &ready);
+
+    QTemporaryDir m_dir;
+    QList<QProcess *> m_processes;
+    QString m_error;
 };
 
 // Captures the debug lines written while it lives.

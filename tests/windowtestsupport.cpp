@@ -1,8 +1,12 @@
 #include "windowtestsupport.h"
 
+#include "devicechoice.h"
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 
 QStringList textsOf(const QListWidget *list)
@@ -13,12 +17,12 @@ QStringList textsOf(const QListWidget *list)
     return texts;
 }
 
-QList<ShownMessage> messagesDuring(const std::function<void()> &action)
+QList<ShownMessage> messagesDuring(const std::function<void()> &action, const QString &answer)
 {
     QList<ShownMessage> shown;
     QTimer closer;
     closer.setInterval(5);
-    QObject::connect(&closer, &QTimer::timeout, [&shown] {
+    QObject::connect(&closer, &QTimer::timeout, [&shown, &answer] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
@@ -33,8 +37,9 @@ QList<ShownMessage> messagesDuring(const std::function<void()> &action)
         for (const QAbstractButton *button : buttons)
             message.buttons.append(button->text());
         shown.append(message);
-        if (!buttons.isEmpty())
-            buttons.first()->click();
+        const qsizetype chosen = answer.isEmpty() ? 0 : message.buttons.indexOf(answer);
+        if (chosen >= 0 && chosen < buttons.size())
+            buttons.at(chosen)->click();
         else
             box->reject();
     });
@@ -49,4 +54,34 @@ QStringList messageTextsDuring(const std::function<void()> &action)
     for (const ShownMessage &message : messagesDuring(action))
         texts.append(message.text);
     return texts;
+}
+
+QList<QStringList> devicesChosenDuring(const QString &address, const std::function<void()> &action)
+{
+    QList<QStringList> listed;
+    QTimer chooser;
+    chooser.setInterval(5);
+    QObject::connect(&chooser, &QTimer::timeout, [&listed, &address] {
+        auto *choice = qobject_cast<DeviceChoice *>(QApplication::activeModalWidget());
+        if (!choice || !choice->isVisible())
+            return;
+        auto *devices = choice->findChild<QListWidget *>(QStringLiteral("devices"));
+        auto *buttons = choice->findChild<QDialogButtonBox *>();
+        if (address.isEmpty()) {
+            listed.append(textsOf(devices));
+            buttons->button(QDialogButtonBox::Cancel)->click();
+            return;
+        }
+        for (int row = 0; row < devices->count(); ++row) {
+            if (devices->item(row)->data(Qt::UserRole).toString() == address) {
+                listed.append(textsOf(devices));
+                devices->setCurrentRow(row);
+                buttons->button(QDialogButtonBox::Ok)->click();
+                return;
+            }
+        }
+    });
+    chooser.start();
+    action();
+    return listed;
 }

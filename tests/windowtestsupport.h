@@ -22,6 +22,15 @@ inline QString invalidKey(const QString &line)
 {
     return QStringLiteral("Invalid Key: ") + line + QLatin1Char('.');
 }
+inline QString cannotBeam(const QString &keyName)
+{
+    return QStringLiteral("Can't beam ") + keyName + QLatin1Char('.');
+}
+inline QString stillBeaming(int keys)
+{
+    return keys == 1 ? QStringLiteral("1 key is still being beamed.")
+                     : QString::number(keys) + QStringLiteral(" keys are still being beamed.");
+}
 } // namespace Message
 
 // The texts of a list widget's entries, in order.
@@ -39,7 +48,13 @@ struct ShownMessage
     QWidget *parent = nullptr;
 };
 
-// Runs action; every modal box that opens meanwhile is recorded and closed with its first button.
-QList<ShownMessage> messagesDuring(const std::function<void()> &action);
+// Runs action; every modal box that opens meanwhile is recorded and closed with the button labelled answer, or with
+// its first button when no answer is given.
+QList<ShownMessage> messagesDuring(const std::function<void()> &action, const QString &answer = QString());
 // The same, when only the texts matter.
 QStringList messageTextsDuring(const std::function<void()> &action);
+
+// Runs action; when the window asks which device gets a key, waits until the choice lists the device of that address,
+// picks it and presses Ok, or presses Cancel when address is empty. Returns the choice's entries as it showed them
+// when it was answered (one list per time it opened).
+QList<QStringList> devicesChosenDuring(const QString &address, const std::function<void()> &action);

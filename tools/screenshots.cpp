@@ -1,6 +1,9 @@
-// Draws the pictures of the README: the window over a demo key store, one PNG per tab.
+// Draws the pictures of the README: the window over a demo key store, one PNG per tab, and the choice of the
+// device that gets a key, over stand-in Bluetooth devices.
 #include "demokeystore.h"
+#include "devicechoice.h"
 #include "keystore.h"
+#include "testsupport.h"
 #include "zrkserver.h"
 
 #include <QApplication>
@@ -20,14 +23,36 @@ void showDevicePaths(QListWidget *list, const QString &demoFolder)
     }
 }
 
-bool saveTab(ZRKServer &window, int index, const QString &path)
+bool save(QWidget &widget, const QString &path)
 {
-    window.tabWidget->setCurrentIndex(index);
     QApplication::processEvents();
-    const bool saved = window.grab().save(path);
+    const bool saved = widget.grab().save(path);
     if (!saved)
         qCritical("cannot write %s", qPrintable(path));
     return saved;
+}
+
+bool saveTab(ZRKServer &window, int index, const QString &path)
+{
+    window.tabWidget->setCurrentIndex(index);
+    return save(window, path);
+}
+
+// Two paired phones and one that has just become visible, on a stand-in BlueZ.
+bool saveDeviceChoice(ZRKServer &window, const QString &path)
+{
+    StandInBluetooth bluetooth;
+    if (!bluetooth.error().isEmpty() || !bluetooth.addAdapter()
+        || !bluetooth.addDevice(QStringLiteral("5C:F3:70:8A:21:04"), QStringLiteral("Anna's phone"), true)
+        || !bluetooth.addDevice(QStringLiteral("A4:C1:38:0B:7E:19"), QStringLiteral("Stand tablet"), true)
+        || !bluetooth.addDevice(QStringLiteral("F0:99:B6:42:D3:6A"), QStringLiteral("Galaxy A54"), false)) {
+        qCritical("the stand-in Bluetooth did not start: %s", qPrintable(bluetooth.error()));
+        return false;
+    }
+    DeviceChoice choice(QString(), &window);
+    choice.resize(300, 220);
+    choice.show();
+    return save(choice, path);
 }
 
 } // namespace
@@ -62,6 +87,7 @@ int main(int argc, char **argv)
     window.show();
     const bool saved = saveTab(window, 0, output.filePath(QStringLiteral("send-tab.png")))
         && saveTab(window, 1, output.filePath(QStringLiteral("check-tab.png")))
-        && saveTab(window, 2, output.filePath(QStringLiteral("given-keys-tab.png")));
+        && saveTab(window, 2, output.filePath(QStringLiteral("given-keys-tab.png")))
+        && saveDeviceChoice(window, output.filePath(QStringLiteral("device-choice.png")));
     return saved ? 0 : 1;
 }

@@ -1,11 +1,9 @@
 #include "ir.h"
 
-#include <QProcess>
-#include <QStandardPaths>
-
-namespace {
-const QString beamTool = QStringLiteral("obexftp");
-}
+#include "beamqueue.h"
+#include "bluetoothbeam.h"
+#include "bluetoothdevices.h"
+#include "infraredbeam.h"
 
 Ir::Ir(QObject *parent, const char *name) : QObject(parent)
 {
@@ -15,34 +13,57 @@ Ir::Ir(QObject *parent, const char *name) : QObject(parent)
 
 Ir::~Ir()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->disconnect(this);
-        m_process->kill();
-        m_process->waitForFinished();
-    }
+    BeamQueue::remove(this);
 }
 
 bool Ir::supported()
 {
-    return !QStandardPaths::findExecutable(beamTool).isEmpty();
+    return bluetoothSupported() || InfraredBeam::available();
+}
+
+bool Ir::bluetoothSupported()
+{
+    return BluetoothDevices::canBeam();
+}
+
+void Ir::setReceiver(const QString &address, const QString &name)
+{
+    m_receiverAddress = address;
+    m_receiverName = name;
 }
 
 void Ir::send(const QString &fileName, const QString & /*description*/, const QString & /*mimeType*/)
 {
-    m_process = new QProcess(this);
-    // Nobody reads the tool's chatter; its complaints still reach the terminal.
-    m_process->setStandardOutputFile(QProcess::nullDevice());
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(m_process, &QProcess::finished, this, &Ir::finish);
-    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        // A crash or a read/write error is followed by finished(); only a failed start is not.
-        if (error == QProcess::FailedToStart)
-            finish();
-    });
-    m_process->start(beamTool, {QStringLiteral("--irda"), QStringLiteral("--put"), fileName});
+    m_fileName = fileName;
+    m_pending = true;
+    BeamQueue::enqueue(this);
 }
 
-void Ir::finish()
+QString Ir::destination() const
 {
+    if (m_receiverAddress.isEmpty())
+        return QStringLiteral("over infrared");
+    return QStringLiteral("to %1 (%2)").arg(m_receiverName, m_receiverAddress);
+}
+
+void Ir::start()
+{
+    if (m_transfer)
+        return;
+    if (m_receiverAddress.isEmpty())
+        m_transfer = new InfraredBeam(this);
+    else
+        m_transfer = new BluetoothBeam(m_receiverAddress, this);
+    connect(m_transfer, &BeamTransfer::ended, this, &Ir::finish);
+    m_transfer->start(m_fileName);
+}
+
+void Ir::finish(const QString &failure)
+{
+    m_pending = false;
+    m_failure = failure;
+    m_endedAt = QDateTime::currentDateTime();
+    // The next beam starts whatever anyone does about this one's end: a message about it holds up nothing.
+    BeamQueue::remove(this);
     Q_EMIT done(this);
 }

@@ -1,31 +1,55 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
-class QProcess;
+class BeamTransfer;
 
-// Infrared beaming of one file. The transfer is an OBEX push over IrDA done by the obexftp tool, which carries the
-// file and its name; it takes neither a description nor a MIME type, so those are not sent.
+// Beaming of one file to a visitor's device: over Bluetooth to the receiver chosen, else over infrared to whatever
+// device faces the port. Beams run one at a time, in the order sent; the caller never waits for one.
 class Ir : public QObject
 {
     Q_OBJECT
 public:
     Ir(QObject *parent, const char *name);
-    // A beam still running when its owner goes is ended with it.
+    // A beam still waiting or running when its owner goes is ended with it.
     ~Ir() override;
 
-    // True when obexftp can be found on PATH right now.
+    // True when either link can beam now.
     static bool supported();
+    // True when a receiver can be chosen for a Bluetooth beam now.
+    static bool bluetoothSupported();
 
-    // Starts the beam and returns at once; done() follows when the transfer has ended, whatever its outcome.
+    // The Bluetooth device that gets the file; without one, the file goes over infrared.
+    void setReceiver(const QString &address, const QString &name);
+    // Queues the beam and returns at once; done() follows when the transfer has ended, whatever its outcome. The
+    // description and the MIME type are not sent: OBEX carries the file's name, from which receivers take its type.
     void send(const QString &fileName, const QString &description, const QString &mimeType);
+
+    QString fileName() const { return m_fileName; }
+    // Until done(): whether the beam waits or runs.
+    bool isPending() const { return m_pending; }
+    // After done(): empty when the file arrived, else why not.
+    QString failure() const { return m_failure; }
+    QDateTime endedAt() const { return m_endedAt; }
+    // Where the file goes, for the operator: "to" the device's name and address, or "over infrared".
+    QString destination() const;
+
+    // The beam queue starts the beam when its turn comes; once only.
+    void start();
 
 Q_SIGNALS:
     void done(Ir *ir);
 
 private:
-    void finish();
+    void finish(const QString &failure);
 
-    QProcess *m_process = nullptr;
+    QString m_fileName;
+    QString m_receiverAddress;
+    QString m_receiverName;
+    BeamTransfer *m_transfer = nullptr;
+    bool m_pending = false;
+    QString m_failure;
+    QDateTime m_endedAt;
 };

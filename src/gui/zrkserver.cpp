@@ -1,5 +1,6 @@
 #include "zrkserver.h"
 
+#include "devicechoice.h"
 #include "filemove.h"
 #include "folderscan.h"
 #include "ir.h"
@@ -9,6 +10,7 @@
 #include "scanprogress.h"
 #include "thumbnail.h"
 
+#include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
@@ -16,8 +18,11 @@
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QListWidget>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <cstdlib>
@@ -123,6 +128,9 @@ void ZRKServer::sendNewKey()
         showMessage(QStringLiteral("file doesn't exists."));
         return;
     }
+    std::optional<BluetoothDevice> receiver;
+    if (!chooseReceiver(receiver))
+        return;
     const QString keyPath = KeyStore::keyPath(photoPath, rand());
     // A move never replaces a file, so a taken key path costs no photo; nothing has changed yet when it fails.
     if (const FileMove::Result renamed = FileMove::move(photoPath, keyPath); !renamed.moved) {
@@ -137,7 +145,7 @@ void ZRKServer::sendNewKey()
         showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
-    beam(sentPath);
+    beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
 }
 
@@ -181,12 +189,41 @@ void ZRKServer::removeGivenKey()
     delete keyItem;
 }
 
+void ZRKServer::closeEvent(QCloseEvent *event)
+{
+    const QList<Ir *> pending = pendingBeams();
+    if (pending.isEmpty()) {
+        event->accept();
+        return;
+    }
+    const QString text = pending.size() == 1 ? QStringLiteral("1 key is still being beamed.")
+                                             : QStringLiteral("%1 keys are still being beamed.").arg(pending.size());
+    if (!askYesNo(text, QStringLiteral("Close anyway? The keys stay issued."))) {
+        event->ignore();
+        return;
+    }
+    // The waiting ones go first, so that none starts only to be ended.
+    for (auto it = pending.crbegin(); it != pending.crend(); ++it)
+        delete *it;
+    event->accept();
+}
+
 void ZRKServer::showMessage(const QString &text, const QString &reason)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
     box.setInformativeText(reason);
     box.addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
     box.exec();
+}
+
+bool ZRKServer::askYesNo(const QString &text, const QString &question)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
+    box.setInformativeText(question);
+    const QPushButton *yes = box.addButton(QStringLiteral("Yes"), QMessageBox::YesRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("No"), QMessageBox::NoRole));
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 QListWidgetItem *ZRKServer::currentItemOf(QListWidget *list)
@@ -204,11 +241,58 @@ void ZRKServer::moveToGivenList(QListWidgetItem *photoItem, const QString &sentP
     delete photoItem;
 }
 
-void ZRKServer::beam(const QString &sentPath)
+bool ZRKServer::chooseReceiver(std::optional<BluetoothDevice> &receiver)
+{
+    if (!Ir::bluetoothSupported())
+        return true;
+    DeviceChoice choice(m_lastReceiver, this);
+    if (choice.exec() != QDialog::Accepted)
+        return false;
+    receiver = choice.chosen();
+    m_lastReceiver = receiver->address;
+    return true;
+}
+
+void ZRKServer::beam(const QString &sentPath, const std::optional<BluetoothDevice> &receiver)
 {
     auto *ir = new Ir(this, "IR");
-    connect(ir, &Ir::done, ir, &QObject::deleteLater);
+    if (receiver)
+        ir->setReceiver(receiver->address, receiver->name);
+    connect(ir, &Ir::done, this, &ZRKServer::beamEnded);
     ir->send(sentPath, QStringLiteral("A New Key!"), QStringLiteral("text/plain"));
+    if (QListWidgetItem *keyItem = givenList->item(givenList->count() - 1))
+        keyItem->setToolTip(QStringLiteral("Waiting to be beamed %1.").arg(ir->destination()));
+}
+
+void ZRKServer::beamEnded(Ir *ir)
+{
+    const QString sentPath = ir->fileName();
+    const QString when = QLocale::c().toString(ir->endedAt(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString toolTip = ir->failure().isEmpty()
+        ? QStringLiteral("Beamed %1 at %2.").arg(ir->destination(), when)
+        : QStringLiteral("Not beamed %1 at %2: %3.").arg(ir->destination(), when, ir->failure());
+    // The key may have been withdrawn meanwhile.
+    const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
+    for (QListWidgetItem *entry : entries)
+        entry->setToolTip(toolTip);
+    // Not from inside the beam's own signal: the box waits for the operator, the beam's objects do not. The beaming
+    // object goes after the box, so that whoever waits for it to go has seen the box too.
+    const QString text = QStringLiteral("Can't beam %1.").arg(KeyStore::fileNameOf(sentPath));
+    QMetaObject::invokeMethod(
+        this,
+        [this, text, reason = ir->failure(), ir = QPointer<Ir>(ir)] {
+            if (!reason.isEmpty())
+                showMessage(text, reason);
+            delete ir.data();
+        },
+        Qt::QueuedConnection);
+}
+
+QList<Ir *> ZRKServer::pendingBeams() const
+{
+    QList<Ir *> pending = findChildren<Ir *>(Qt::FindDirectChildrenOnly);
+    pending.removeIf([](const Ir *ir) { return !ir->isPending(); });
+    return pending;
 }
 
 QStringList ZRKServer::givenKeyPaths() const

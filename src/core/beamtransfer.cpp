@@ -1,0 +1,39 @@
+#include "beamtransfer.h"
+
+namespace {
+int stallLimit = 2 * 60 * 1000;
+}
+
+BeamTransfer::BeamTransfer(QObject *parent) : QObject(parent)
+{
+    m_stallWatch.setSingleShot(true);
+    connect(&m_stallWatch, &QTimer::timeout, this, [this] {
+        abort();
+        end(QStringLiteral("no progress for %1 s").arg(stallLimit / 1000.0));
+    });
+}
+
+int BeamTransfer::stallLimitMs()
+{
+    return stallLimit;
+}
+
+void BeamTransfer::setStallLimitForTesting(int milliseconds)
+{
+    stallLimit = milliseconds;
+}
+
+void BeamTransfer::madeProgress()
+{
+    if (!m_ended)
+        m_stallWatch.start(stallLimit);
+}
+
+void BeamTransfer::end(const QString &failure)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_stallWatch.stop();
+    Q_EMIT ended(failure);
+}

@@ -1,0 +1,139 @@
+#!/usr/bin/python3
+"""A stand-in for BlueZ's obexd on the session bus: Object Push sessions whose outcome the receiving device's
+address decides, as a phone's owner would.
+
+  ...:EE   refuses the session (org.bluez.obex.Error.Failed);
+  ...:EF   starts the transfer, which then fails;
+  ...:DD   leaves the transfer queued for ever, as an owner who never answers;
+  ...:CC   takes the file so fast that the transfer is complete before SendFile answers;
+  others   take the file: queued, active (the first change before SendFile's reply, as obexd may), complete.
+
+Argument types are checked as obexd checks them: a wrong signature answers UnknownMethod. Every call is written to the
+log file named on the command line, one tab-separated line each: CreateSession address, SendFile path there|missing,
+Cancel transfer, RemoveSession session. Usage: obexd-standin.py LOG-FILE (the bus from DBUS_SESSION_BUS_ADDRESS)."""
+
+import os
+import sys
+
+import dbus
+import dbus.mainloop.glib
+import dbus.service
+from gi.repository import GLib
+
+CLIENT = 'org.bluez.obex.Client1'
+OBJECT_PUSH = 'org.bluez.obex.ObjectPush1'
+TRANSFER = 'org.bluez.obex.Transfer1'
+STEP_MS = 30
+
+log_file = open(sys.argv[1], 'a', buffering=1)
+
+
+def log(*fields):
+    log_file.write('\t'.join(str(field) for field in fields) + '\n')
+
+
+def require_signature(message, signature, method):
+    if message.get_signature() != signature:
+        raise dbus.exceptions.DBusException(
+            f'{method} takes ({signature}), not ({message.get_signature()})',
+            name='org.freedesktop.DBus.Error.UnknownMethod')
+
+
+class Transfer(dbus.service.Object):
+    def __init__(self, bus, path, outcome):
+        super().__init__(bus, path)
+        self.path = path
+        self.outcome = outcome
+        self.status = 'queued'
+
+    def change(self, properties):
+        if self.status in ('complete', 'error'):
+            return
+        self.status = properties.get('Status', self.status)
+        self.PropertiesChanged(TRANSFER, properties, [])
+        if self.status in ('complete', 'error'):
+            self.remove_from_connection()
+
+    def run(self):
+        steps = [{'Status': 'active', 'Transferred': dbus.UInt64(512)}]
+        steps.append({'Status': 'complete'} if self.outcome == 'complete' else {'Status': 'error'})
+        for number, properties in enumerate(steps, start=1):
+            GLib.timeout_add(STEP_MS * number, lambda properties=properties: self.change(properties) and False)
+
+    @dbus.service.method(TRANSFER, in_signature='', out_signature='', message_keyword='message')
+    def Cancel(self, message):
+        require_signature(message, '', 'Cancel')
+        log('Cancel', self.path)
+        self.change({'Status': 'error'})
+
+    @dbus.service.signal(dbus.PROPERTIES_IFACE, signature='sa{sv}as')
+    def PropertiesChanged(self, interface, changed, invalidated):
+        pass
+
+
+class Session(dbus.service.Object):
+    def __init__(self, bus, path, address):
+        super().__init__(bus, path)
+        self.bus = bus
+        self.path = path
+        self.address = address.upper()
+        self.transfers = 0
+
+    @dbus.service.method(OBJECT_PUSH, in_signature='s', out_signature='oa{sv}', message_keyword='message')
+    def SendFile(self, source, message):
+        require_signature(message, 's', 'SendFile')
+        log('SendFile', source, 'there' if os.path.isfile(source) else 'missing')
+        if not os.path.isabs(source) or not os.path.isfile(source):
+            raise dbus.exceptions.DBusException('Unable to open file', name='org.bluez.obex.Error.Failed')
+        self.transfers += 1
+        path = f'{self.path}/transfer{self.transfers}'
+        outcome = 'error' if self.address.endswith(':EF') else 'complete'
+        transfer = Transfer(self.bus, path, outcome)
+        properties = {'Status': 'queued', 'Name': os.path.basename(source), 'Session': dbus.ObjectPath(self.path),
+                      'Filename': source, 'Size': dbus.UInt64(os.path.getsize(source))}
+        if self.address.endswith(':CC'):
+            transfer.change({'Status': 'active', 'Transferred': dbus.UInt64(0)})
+            transfer.change({'Status': 'complete'})
+        elif not self.address.endswith(':DD'):
+            transfer.change({'Status': 'active', 'Transferred': dbus.UInt64(0)})
+            transfer.run()
+        return dbus.ObjectPath(path), properties
+
+
+class Client(dbus.service.Object):
+    def __init__(self, bus):
+        super().__init__(bus, '/org/bluez/obex')
+        self.bus = bus
+        self.sessions = {}
+        self.count = 0
+
+    @dbus.service.method(CLIENT, in_signature='sa{sv}', out_signature='o', message_keyword='message',
+                         async_callbacks=('reply', 'error'))
+    def CreateSession(self, destination, arguments, message, reply, error):
+        require_signature(message, 'sa{sv}', 'CreateSession')
+        log('CreateSession', destination)
+        if str(arguments.get('Target', '')).lower() != 'opp':
+            raise dbus.exceptions.DBusException('Invalid target', name='org.bluez.obex.Error.InvalidArguments')
+        if destination.upper().endswith(':EE'):
+            failure = dbus.exceptions.DBusException('Unable to connect', name='org.bluez.obex.Error.Failed')
+            GLib.timeout_add(STEP_MS, lambda: error(failure) and False)
+            return
+        self.count += 1
+        path = f'/org/bluez/obex/client/session{self.count}'
+        self.sessions[path] = Session(self.bus, path, destination)
+        reply(dbus.ObjectPath(path))
+
+    @dbus.service.method(CLIENT, in_signature='o', out_signature='', message_keyword='message')
+    def RemoveSession(self, session, message):
+        require_signature(message, 'o', 'RemoveSession')
+        log('RemoveSession', session)
+        if session not in self.sessions:
+            raise dbus.exceptions.DBusException('Invalid session', name='org.bluez.obex.Error.InvalidArguments')
+        self.sessions.pop(session).remove_from_connection()
+
+
+dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+session_bus = dbus.SessionBus()
+client = Client(session_bus)
+name = dbus.service.BusName('org.bluez.obex', session_bus)
+GLib.MainLoop().run()

@@ -1,4 +1,7 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: 2026 The ZRK Server developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """A stand-in for BlueZ's obexd on the session bus: Object Push sessions whose outcome the receiving device's
 address decides, as a phone's owner would.
 

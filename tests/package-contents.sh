@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The ZRK Server developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Checks a built Debian package: its control fields, and that unpacked into a scratch root it holds the program,
 # its launcher entry and its icon where a desktop finds them, its copyright, changelog and manual page where Debian
 # wants them, and nothing else.

@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The ZRK Server developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs the program in a real X server with a window manager, as an operator would: the window must come up
 # maximized with its title, icon and class; a second start while it is minimized or covered must bring it back to
 # the front and end with exit status 0; and closing it the way a window manager does must end the program by itself

@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The ZRK Server developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Starts the real program headless and checks that it comes up, makes its sent-keys folder and keeps running
 # until it is told to close; that a second start meanwhile leaves it running and ends at once with status 0; that
 # one killed outright does not stop the next start; and that a live lock holder that does not answer makes a start

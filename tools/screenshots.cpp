@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The ZRK Server developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Draws the pictures of the README: the window over a demo key store, one PNG per tab, and the choice of the
 // device that gets a key, over stand-in Bluetooth devices.
 #include "demokeystore.h"

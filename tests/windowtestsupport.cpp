@@ -12,6 +12,25 @@
 #include <QPushButton>
 #include <QTimer>
 
+namespace {
+
+// Runs action; every few milliseconds meanwhile, the visible modal window of type Dialog, if any, goes to handle.
+template<typename Dialog>
+void handlingModal(const std::function<void()> &action, const std::function<void(Dialog *)> &handle)
+{
+    QTimer poller;
+    poller.setInterval(5);
+    QObject::connect(&poller, &QTimer::timeout, [&handle] {
+        auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
+        if (dialog && dialog->isVisible())
+            handle(dialog);
+    });
+    poller.start();
+    action();
+}
+
+} // namespace
+
 QStringList textsOf(const QListWidget *list)
 {
     QStringList texts;
@@ -23,12 +42,7 @@ QStringList textsOf(const QListWidget *list)
 QList<ShownMessage> messagesDuring(const std::function<void()> &action, const QString &answer)
 {
     QList<ShownMessage> shown;
-    QTimer closer;
-    closer.setInterval(5);
-    QObject::connect(&closer, &QTimer::timeout, [&shown, &answer] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
+    handlingModal<QMessageBox>(action, [&shown, &answer](QMessageBox *box) {
         ShownMessage message;
         message.caption = box->windowTitle();
         message.text = box->text();
@@ -46,8 +60,6 @@ QList<ShownMessage> messagesDuring(const std::function<void()> &action, const QS
         else
             box->reject();
     });
-    closer.start();
-    action();
     return shown;
 }
 
@@ -62,12 +74,7 @@ QStringList messageTextsDuring(const std::function<void()> &action)
 QList<QStringList> devicesChosenDuring(const QString &address, const std::function<void()> &action)
 {
     QList<QStringList> listed;
-    QTimer chooser;
-    chooser.setInterval(5);
-    QObject::connect(&chooser, &QTimer::timeout, [&listed, &address] {
-        auto *choice = qobject_cast<DeviceChoice *>(QApplication::activeModalWidget());
-        if (!choice || !choice->isVisible())
-            return;
+    handlingModal<DeviceChoice>(action, [&listed, &address](DeviceChoice *choice) {
         auto *devices = choice->findChild<QListWidget *>(QStringLiteral("devices"));
         auto *buttons = choice->findChild<QDialogButtonBox *>();
         if (address.isEmpty()) {
@@ -84,7 +91,5 @@ QList<QStringList> devicesChosenDuring(const QString &address, const std::functi
             }
         }
     });
-    chooser.start();
-    action();
     return listed;
 }

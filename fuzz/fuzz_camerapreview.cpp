@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "camerapreview.h"
+#include "jpegheaders.h"
 #include "thumbnail.h"
 
 #include <QBuffer>
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QBuffer photo;
     photo.setData(reinterpret_cast<const char *>(data), qsizetype(size));
     photo.open(QIODevice::ReadOnly);
-    const QImage thumbnail = CameraPreview::thumbnail(&photo);
+    const QImage thumbnail = CameraPreview::thumbnail(JpegHeaders::read(&photo));
     if (!thumbnail.isNull() && thumbnail.size() != Thumbnail::size())
         abort();
     return 0;

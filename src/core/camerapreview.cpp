@@ -3,6 +3,7 @@
 
 #include "camerapreview.h"
 
+#include "jpegheaders.h"
 #include "thumbnail.h"
 
 #include <QBuffer>
@@ -16,81 +17,6 @@
 #include <memory>
 
 namespace {
-
-// What the headers ahead of the picture hold: the EXIF block (APP1 segment, "Exif\0\0" included) and the photo's
-// size as its frame header gives it.
-struct PhotoHeaders
-{
-    QByteArray exif;
-    QSize size;
-};
-
-constexpr uchar app1Marker = 0xE1;
-constexpr uchar startOfScanMarker = 0xDA;
-constexpr uchar endOfImageMarker = 0xD9;
-// Real photos have a dozen segments ahead of the frame; a file with endless empty ones is not walked to its end.
-constexpr int maxSegments = 256;
-
-bool isFrameMarker(uchar marker)
-{
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
-// Markers without a length: the restart markers and TEM.
-bool standsAlone(uchar marker)
-{
-    return (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01;
-}
-
-int bigEndian16(const QByteArray &bytes, qsizetype at)
-{
-    return uchar(bytes.at(at)) << 8 | uchar(bytes.at(at + 1));
-}
-
-// Walks the segments from the start of the JPEG to its frame header, reading the EXIF block and the frame header and
-// skipping past everything else. An invalid size means the headers are not those of a JPEG photo.
-PhotoHeaders readHeaders(QIODevice *photo)
-{
-    PhotoHeaders headers;
-    if (photo->read(2) != QByteArrayLiteral("\xFF\xD8"))
-        return {};
-    for (int segment = 0; segment < maxSegments; ++segment) {
-        char byte = 0;
-        if (!photo->getChar(&byte) || uchar(byte) != 0xFF)
-            return {};
-        // Any number of fill bytes may stand before a marker.
-        while (uchar(byte) == 0xFF) {
-            if (!photo->getChar(&byte))
-                return {};
-        }
-        const uchar marker = uchar(byte);
-        if (standsAlone(marker))
-            continue;
-        if (marker == startOfScanMarker || marker == endOfImageMarker)
-            return {};
-        const QByteArray lengthBytes = photo->read(2);
-        if (lengthBytes.size() != 2 || bigEndian16(lengthBytes, 0) < 2)
-            return {};
-        const int payloadLength = bigEndian16(lengthBytes, 0) - 2;
-        if (isFrameMarker(marker)) {
-            const QByteArray frame = photo->read(payloadLength);
-            if (frame.size() < 5)
-                return {};
-            headers.size = QSize(bigEndian16(frame, 3), bigEndian16(frame, 1));
-            return headers;
-        }
-        if (marker == app1Marker && headers.exif.isEmpty()) {
-            const QByteArray payload = photo->read(payloadLength);
-            if (payload.size() != payloadLength)
-                return {};
-            if (payload.startsWith(QByteArrayLiteral("Exif\0\0")))
-                headers.exif = payload;
-        } else if (photo->skip(payloadLength) != payloadLength) {
-            return {};
-        }
-    }
-    return {};
-}
 
 struct ExifDataDeleter
 {
@@ -154,7 +80,7 @@ QImage decodedPreview(const QByteArray &bytes, const QSize &photoSize)
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     // Its own frame header, read without the decoder, which would complain of a broken one.
-    const QSize claimed = readHeaders(&buffer).size;
+    const QSize claimed = JpegHeaders::read(&buffer).size;
     // Turned upright, either side may become the thumbnail's width: both must be at least its height.
     const int minSide = Thumbnail::size().height();
     const bool usable = claimed.width() >= minSide && claimed.height() >= minSide
@@ -170,9 +96,8 @@ QImage decodedPreview(const QByteArray &bytes, const QSize &photoSize)
 
 } // namespace
 
-QImage CameraPreview::thumbnail(QIODevice *photo)
+QImage CameraPreview::thumbnail(const JpegHeaders &headers)
 {
-    const PhotoHeaders headers = readHeaders(photo);
     if (headers.exif.isEmpty() || headers.size.isEmpty())
         return {};
     const ExifDataPointer data = parsedExif(headers.exif);

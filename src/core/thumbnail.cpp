@@ -4,6 +4,7 @@
 #include "thumbnail.h"
 
 #include "camerapreview.h"
+#include "jpegheaders.h"
 #include "regularfile.h"
 
 #include <QBuffer>
@@ -41,27 +42,6 @@ qint64 pixelsOf(const QSize &size)
 // Full decodes take one at a time, so decoding on every core cannot multiply their memory.
 QMutex fullDecodeLock;
 
-// Only a sequential JPEG decodes straight to a reduced size. Reads the segment headers up to the frame header
-// from the start of the device, without consuming anything.
-bool startsAsSequentialJpeg(QIODevice *device)
-{
-    // Camera makers put their metadata and previews ahead of the frame header, within the first 64 KiB segments.
-    const QByteArray head = device->peek(1024 * 1024);
-    if (!head.startsWith("\xFF\xD8"))
-        return false;
-    qsizetype at = 2;
-    while (at + 4 <= head.size() && uchar(head[at]) == 0xFF) {
-        const uchar marker = uchar(head[at + 1]);
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame)
-            return marker == 0xC0 || marker == 0xC1;
-        if (marker == 0xDA)
-            return false;
-        at += 2 + (uchar(head[at + 2]) << 8 | uchar(head[at + 3]));
-    }
-    return false;
-}
-
 QImage scaledToThumbnail(const QImage &image)
 {
     if (image.isNull())
@@ -79,28 +59,26 @@ constexpr qint64 maxBufferedFileSize = 16 * 1024 * 1024;
 class PhotoSource
 {
 public:
-    explicit PhotoSource(QFile &file) : m_file(file)
+    PhotoSource(QFile &file, bool sequentialJpeg) : m_file(file)
     {
         m_file.seek(0);
-        m_sequentialJpeg = startsAsSequentialJpeg(&m_file);
-        if (!m_sequentialJpeg || m_file.size() > maxBufferedFileSize)
+        if (!sequentialJpeg || m_file.size() > maxBufferedFileSize)
             return;
         m_buffer.setData(m_file.read(maxBufferedFileSize));
         m_buffer.open(QIODevice::ReadOnly);
     }
 
-    bool isSequentialJpeg() const { return m_sequentialJpeg; }
     QIODevice *device() { return m_buffer.isOpen() ? static_cast<QIODevice *>(&m_buffer) : &m_file; }
 
 private:
     QFile &m_file;
     QBuffer m_buffer;
-    bool m_sequentialJpeg = false;
 };
 
-QImage decodedThumbnail(QFile &file)
+// Only a sequential JPEG decodes straight to a reduced size.
+QImage decodedThumbnail(QFile &file, bool sequentialJpeg)
 {
-    PhotoSource source(file);
+    PhotoSource source(file, sequentialJpeg);
     QImageReader reader(source.device());
     // A phone photo taken upright is stored on its side, with the turn to make in its EXIF block.
     reader.setAutoTransform(true);
@@ -108,7 +86,7 @@ QImage decodedThumbnail(QFile &file)
     const QSize reduced = reducedDecodeSize(full);
     if (full.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
         reader.setScaledSize(reduced);
-    if (source.isSequentialJpeg() && full.isValid())
+    if (sequentialJpeg && full.isValid())
         return pixelsOf(reduced) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read());
     if (pixelsOf(full) > maxFullDecodePixels)
         return {};
@@ -125,6 +103,7 @@ QImage Thumbnail::fromFile(const QString &path)
     if (!RegularFile::openForReading(file, path))
         return {};
     // The camera's own preview, when it shows the whole picture, costs a fraction of even a reduced decode.
-    const QImage preview = CameraPreview::thumbnail(&file);
-    return preview.isNull() ? decodedThumbnail(file) : preview;
+    const JpegHeaders headers = JpegHeaders::read(&file);
+    const QImage preview = CameraPreview::thumbnail(headers);
+    return preview.isNull() ? decodedThumbnail(file, headers.sequential) : preview;
 }

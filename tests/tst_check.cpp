@@ -5,6 +5,7 @@
 #include "windowtestsupport.h"
 #include "zrkserver.h"
 
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QTest>
@@ -37,7 +38,11 @@ public:
     std::unique_ptr<ZRKServer> window;
 };
 
+enum class SinceIssued { Untouched, Removed, RemovedAndPutBack, ReplacedByLink, ReplacedByFolder };
+
 } // namespace
+
+Q_DECLARE_METATYPE(SinceIssued)
 
 class TestCheck : public QObject
 {
@@ -48,6 +53,8 @@ private Q_SLOTS:
     void outcome_data();
     void outcome();
     void firstInvalidLineEndsTheRead();
+    void keyPassesOnlyWhileItsPhotoIsThere_data();
+    void keyPassesOnlyWhileItsPhotoIsThere();
     void overlongLine_data();
     void overlongLine();
     void noCurrentEntry();
@@ -131,6 +138,46 @@ void TestCheck::firstInvalidLineEndsTheRead()
     const DebugLines debug;
     QCOMPARE(stand.check(), QStringList {QStringLiteral("Invalid Key: zrk_9.key.jpg.")});
     QCOMPARE(debug.lines(), (QStringList {QStringLiteral("zrk_5.key.jpg"), QStringLiteral("zrk_9.key.jpg")}));
+}
+
+void TestCheck::keyPassesOnlyWhileItsPhotoIsThere_data()
+{
+    QTest::addColumn<SinceIssued>("sinceIssued");
+    QTest::addColumn<QString>("message");
+
+    const QString invalid = Message::invalidKey(QStringLiteral("zrk_5.key.jpg"));
+    QTest::newRow("untouched") << SinceIssued::Untouched << Message::prize;
+    QTest::newRow("removed by hand") << SinceIssued::Removed << invalid;
+    // Whatever was seen at an earlier check, the folder as it is now decides.
+    QTest::newRow("removed, then put back") << SinceIssued::RemovedAndPutBack << Message::prize;
+    QTest::newRow("replaced by a link to another key") << SinceIssued::ReplacedByLink << invalid;
+    QTest::newRow("replaced by a folder") << SinceIssued::ReplacedByFolder << invalid;
+}
+
+void TestCheck::keyPassesOnlyWhileItsPhotoIsThere()
+{
+    QFETCH(SinceIssued, sinceIssued);
+    QFETCH(QString, message);
+
+    // zrk_15 first and last: the key whose photo went fails wherever it stands, and every other key still passes.
+    CheckStand stand("zrk_15.key.jpg\nzrk_5.key.jpg\nzrk_5.key.jpg\nzrk_15.key.jpg\n");
+    const QString photo = stand.store.sentKeys() + QStringLiteral("/zrk_5.key.jpg");
+    const QByteArray photoBytes = readAll(photo);
+    QCOMPARE(stand.check(), QStringList {Message::prize});
+    if (sinceIssued != SinceIssued::Untouched)
+        QVERIFY(QFile::remove(photo));
+    if (sinceIssued == SinceIssued::RemovedAndPutBack) {
+        QCOMPARE(stand.check(), QStringList {Message::invalidKey(QStringLiteral("zrk_5.key.jpg"))});
+        writeFileAt(photo, photoBytes);
+    }
+    if (sinceIssued == SinceIssued::ReplacedByLink)
+        QVERIFY(QFile::link(stand.store.sentKeys() + QStringLiteral("/zrk_15.key.jpg"), photo));
+    if (sinceIssued == SinceIssued::ReplacedByFolder)
+        QVERIFY(QDir().mkdir(photo));
+
+    QCOMPARE(stand.check(), QStringList {message});
+    // The entry stays: the check changes nothing, not even a list that no longer matches the folder.
+    QCOMPARE(stand.window->givenList->count(), 2);
 }
 
 void TestCheck::overlongLine_data()

@@ -462,8 +462,11 @@ QStringList RandomOps::givenAtStart() const
 QSet<QString> RandomOps::issuedStems() const
 {
     QSet<QString> stems;
-    for (const QString &path : m_given)
-        stems.insert(KeyStore::fileNameOf(path).chopped(4));
+    // A key counts only while its photo is in the sent-keys folder.
+    for (const QString &path : m_given) {
+        if (m_files.contains(relative(path)))
+            stems.insert(KeyStore::fileNameOf(path).chopped(4));
+    }
     return stems;
 }
 

@@ -18,7 +18,7 @@
 // name, names at the edges of the rules, and one key whose photo has gone. Besides crashes and sanitizer findings, a
 // failure is a line held beyond its bound, a shown line beyond its bound, a photo looked at twice in one list, or a
 // verdict that disagrees with the rule applied to the lines read: a key passes when, less its last four characters,
-// it is an issued name less its last four, and its photo is there.
+// it is an issued name less its last four, and its photo is there; a list over the size bound is refused unread.
 
 namespace {
 
@@ -51,8 +51,12 @@ bool passes(const QString &key)
 }
 
 // Every line read but the last passes or is blank; the last one decides the verdict.
-bool agreesWithLines(const KeyListVerdict &verdict, const QStringList &lines)
+bool agreesWithLines(const KeyListVerdict &verdict, const QStringList &lines, size_t size)
 {
+    if ((verdict.outcome == KeyListVerdict::TooLong) != (size > size_t(KeyListCheck::maxListBytes)))
+        return false;
+    if (verdict.outcome == KeyListVerdict::TooLong)
+        return lines.isEmpty() && verdict.invalidLine.isEmpty();
     bool sawKey = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString key = lines.at(i).trimmed();
@@ -69,6 +73,8 @@ bool agreesWithLines(const KeyListVerdict &verdict, const QStringList &lines)
         return !sawKey && verdict.invalidLine.isEmpty();
     case KeyListVerdict::InvalidKey:
         return !verdict.invalidLine.isEmpty() && verdict.invalidLine.size() <= KeyListCheck::maxShownLength + 3;
+    case KeyListVerdict::TooLong:
+        break;
     }
     return false;
 }
@@ -87,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         [](const QString &line) { return line.size() <= KeyListCheck::maxLineLength + 1; });
     const QList<int> looks = photoLooks().values();
     const bool lookedOnce = std::all_of(looks.cbegin(), looks.cend(), [](int times) { return times == 1; });
-    if (!bounded || !lookedOnce || !agreesWithLines(verdict, lines))
+    if (!bounded || !lookedOnce || !agreesWithLines(verdict, lines, size))
         abort();
     return 0;
 }

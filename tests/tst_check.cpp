@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "keylistcheck.h"
 #include "testsupport.h"
 #include "windowtestsupport.h"
 #include "zrkserver.h"
@@ -40,6 +41,14 @@ public:
 
 enum class SinceIssued { Untouched, Removed, RemovedAndPutBack, ReplacedByLink, ReplacedByFolder };
 
+// A key list of exactly size bytes: issued keys, blank lines to fill, and lastLine at its end.
+QByteArray keyListOfSize(qint64 size, const QByteArray &lastLine)
+{
+    const QByteArray key = "zrk_5.key.jpg\n";
+    const qint64 keys = (size - lastLine.size()) / key.size();
+    return key.repeated(keys) + QByteArray(size - lastLine.size() - keys * key.size(), '\n') + lastLine;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(SinceIssued)
@@ -55,6 +64,8 @@ private Q_SLOTS:
     void firstInvalidLineEndsTheRead();
     void keyPassesOnlyWhileItsPhotoIsThere_data();
     void keyPassesOnlyWhileItsPhotoIsThere();
+    void keyListSize_data();
+    void keyListSize();
     void overlongLine_data();
     void overlongLine();
     void noCurrentEntry();
@@ -178,6 +189,44 @@ void TestCheck::keyPassesOnlyWhileItsPhotoIsThere()
     QCOMPARE(stand.check(), QStringList {message});
     // The entry stays: the check changes nothing, not even a list that no longer matches the folder.
     QCOMPARE(stand.window->givenList->count(), 2);
+}
+
+void TestCheck::keyListSize_data()
+{
+    QTest::addColumn<QByteArray>("keyList");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray forged = "zrk_6.key.jpg";
+    const qint64 bound = KeyListCheck::maxListBytes;
+    QTest::newRow("just under the bound, every key issued") << keyListOfSize(bound - 1, {}) << Message::prize;
+    // Read to the end: the last line decides.
+    QTest::newRow("at the bound, last key forged")
+        << keyListOfSize(bound, forged) << Message::invalidKey(QString::fromLatin1(forged));
+    QTest::newRow("one byte over") << keyListOfSize(bound + 1, {}) << Message::keyListTooLong;
+    QTest::newRow("blank lines, far over") << QByteArray(6 * bound, '\n') << Message::keyListTooLong;
+}
+
+void TestCheck::keyListSize()
+{
+    QFETCH(QByteArray, keyList);
+    QFETCH(QString, message);
+
+    CheckStand stand(keyList);
+    QCOMPARE(QFile(stand.keyList).size(), keyList.size());
+
+    const DebugLines debug;
+    const QList<ShownMessage> shown = messagesDuring([&] { stand.window->checkButton->click(); });
+
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().text, message);
+    QCOMPARE(shown.first().caption, QStringLiteral("Message"));
+    QCOMPARE(shown.first().icon, QMessageBox::Critical);
+    QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});
+    if (message == Message::keyListTooLong)
+        QVERIFY(debug.lines().isEmpty());
+    else
+        QCOMPARE(debug.lines().size(), keyList.count('\n') + (keyList.endsWith('\n') ? 0 : 1));
+    QCOMPARE(readAll(stand.keyList), keyList);
 }
 
 void TestCheck::overlongLine_data()

@@ -6,6 +6,7 @@
 #include "keystore.h"
 #include "regularfile.h"
 
+#include <QBuffer>
 #include <QIODevice>
 #include <QTextStream>
 
@@ -61,7 +62,16 @@ bool KeyListCheck::anyPhotoIsThere(const QStringList &paths) const
 
 KeyListVerdict KeyListCheck::check(QIODevice *keyList, const std::function<void(const QString &)> &lineRead) const
 {
-    QTextStream stream(keyList);
+    // The size alone answers a huge list at once. What is read is bounded too, for a list that grows meanwhile or a
+    // device that cannot tell its size.
+    if (keyList->size() > maxListBytes)
+        return {KeyListVerdict::TooLong, {}};
+    QByteArray bytes = keyList->read(maxListBytes + 1);
+    if (bytes.size() > maxListBytes)
+        return {KeyListVerdict::TooLong, {}};
+    QBuffer content(&bytes);
+    content.open(QIODevice::ReadOnly);
+    QTextStream stream(&content);
     QString line;
     bool sawKey = false;
     PhotosSeen seen;

@@ -14,7 +14,7 @@ class QIODevice;
 // The outcome of reading one key list against the keys issued.
 struct KeyListVerdict
 {
-    enum Outcome { Prize, InvalidKey, NoKeys };
+    enum Outcome { Prize, InvalidKey, NoKeys, TooLong };
 
     Outcome outcome = NoKeys;
     // The failing line as the operator is shown it: at most maxShownLength characters, "..." when cut.
@@ -29,6 +29,8 @@ struct KeyListVerdict
 class KeyListCheck
 {
 public:
+    // A list of keys issued at one stand is a small fraction of this; anything larger is refused unread.
+    static constexpr qint64 maxListBytes = 1024 * 1024;
     static constexpr int maxLineLength = 4096;
     static constexpr int maxShownLength = 80;
 
@@ -39,7 +41,8 @@ public:
     // list; by default it wants a regular file at the path.
     explicit KeyListCheck(const QStringList &issuedKeyPaths, PhotoTest photoIsThere = {});
 
-    // Reads the list line by line until its end or its first invalid line; lineRead sees every line read.
+    // Reads the list line by line until its end or its first invalid line; lineRead sees every line read. A list of
+    // more than maxListBytes is refused before any line is read.
     KeyListVerdict check(QIODevice *keyList, const std::function<void(const QString &)> &lineRead = {}) const;
 
 private:

@@ -58,6 +58,8 @@ QString verdictMessage(const KeyListVerdict &verdict)
         return QStringLiteral("Give them a T-Shirt!");
     case KeyListVerdict::NoKeys:
         return QStringLiteral("No keys in list.");
+    case KeyListVerdict::TooLong:
+        return QStringLiteral("Key list too long.");
     case KeyListVerdict::InvalidKey:
         break;
     }

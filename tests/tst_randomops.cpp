@@ -319,15 +319,23 @@ QString RandomOps::issue(bool infrared)
         return showsMessages(click, {Message::cannotRename});
 
     moveFile(photoPath, keyPath);
-    m_send.removeOne(absolute(photoPath));
     const QString sentPath = QStringLiteral(".sentKeys/") + keyName(number);
-    m_given.append(absolute(sentPath));
     m_everDrawn.append(number);
-    if (!infrared)
+    const auto listAsGiven = [&] {
+        m_send.removeOne(absolute(photoPath));
+        m_given.append(absolute(sentPath));
+    };
+    if (!infrared) {
+        listAsGiven();
         return showsMessages(click, {});
-    if (m_files.contains(sentPath) || !sentKeysHaveRoomFor(m_files.value(keyPath)))
+    }
+    // Not issued: the photo takes its own name back and keeps its place on the Send list.
+    if (m_files.contains(sentPath) || !sentKeysHaveRoomFor(m_files.value(keyPath))) {
+        moveFile(keyPath, photoPath);
         return showsMessages(click, {Message::cannotMove});
+    }
     moveFile(keyPath, sentPath);
+    listAsGiven();
     if (const QString error = showsMessages(click, {}); !error.isEmpty())
         return error;
 
@@ -454,8 +462,11 @@ QStringList RandomOps::givenAtStart() const
 QSet<QString> RandomOps::issuedStems() const
 {
     QSet<QString> stems;
-    for (const QString &path : m_given)
-        stems.insert(KeyStore::fileNameOf(path).chopped(4));
+    // A key counts only while its photo is in the sent-keys folder.
+    for (const QString &path : m_given) {
+        if (m_files.contains(relative(path)))
+            stems.insert(KeyStore::fileNameOf(path).chopped(4));
+    }
     return stems;
 }
 

@@ -58,6 +58,8 @@ QString verdictMessage(const KeyListVerdict &verdict)
         return QStringLiteral("Give them a T-Shirt!");
     case KeyListVerdict::NoKeys:
         return QStringLiteral("No keys in list.");
+    case KeyListVerdict::TooLong:
+        return QStringLiteral("Key list too long.");
     case KeyListVerdict::InvalidKey:
         break;
     }
@@ -141,13 +143,18 @@ void ZRKServer::sendNewKey()
         return;
     }
     const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
-    moveToGivenList(photoItem, sentPath);
-    if (!Ir::supported())
+    if (!Ir::supported()) {
+        moveToGivenList(photoItem, sentPath);
         return;
+    }
+    // A key whose photo never reached the sent-keys folder was not issued: the photo goes back to its name, and its
+    // entry stays on the Send list, showing where the photo is.
     if (const FileMove::Result sent = FileMove::move(keyPath, sentPath); !sent.moved) {
+        photoItem->setText(FileMove::move(keyPath, photoPath).moved ? photoPath : keyPath);
         showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
+    moveToGivenList(photoItem, sentPath);
     beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
 }

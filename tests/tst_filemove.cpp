@@ -15,11 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // Moves between two folders, "from" and "to", each on the test's own file system or on a scratch one, as a photo
@@ -83,26 +81,6 @@ QByteArray photoBytes()
     for (char &byte : bytes)
         byte = char(generator.bounded(256));
     return bytes;
-}
-
-// Runs the move in a child process that is killed at the move's step-th step; false when the move ended before.
-bool killedAtStep(const QString &from, const QString &to, int step, const FileMove::TestHooks &layoutHooks)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        FileMove::TestHooks hooks = layoutHooks;
-        int steps = 0;
-        hooks.betweenSteps = [&steps, step] {
-            if (++steps == step)
-                ::raise(SIGKILL);
-        };
-        FileMove::setTestHooks(hooks);
-        FileMove::move(from, to);
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFSIGNALED(status);
 }
 
 } // namespace
@@ -343,7 +321,8 @@ void TestFileMove::nextStartSettlesAMoveKilledAtAnyStep()
         for (const QString &file : filesBelow(store.documents()))
             QVERIFY(QFile::remove(store.documents() + QLatin1Char('/') + file));
         writeFileAt(from, photo);
-        if (!killedAtStep(from, to, step, layoutHooks))
+        if (!killedAtStep(
+                step, [&] { FileMove::move(from, to); }, layoutHooks))
             break;
         if (QFileInfo::exists(from) && QFileInfo::exists(to))
             ++leftInTwoPlaces;
@@ -389,7 +368,8 @@ void TestFileMove::nextStartTrustsMarkersOnlyAsFarAsTheFilesAgree_data()
     QTest::newRow("another file has the copy's name") << keyPath << true << Copy::Other << Marker::Whole << both;
     QTest::newRow("two files under two names, marker without content")
         << keyPath << true << Copy::Whole << Marker::WithoutContent << both;
-    QTest::newRow("copy is a link to the source") << keyPath << true << Copy::SymbolicLink << Marker::Whole << QStringList {keyPath};
+    QTest::newRow("copy is a link to the source")
+        << keyPath << true << Copy::SymbolicLink << Marker::Whole << QStringList {keyPath};
     QTest::newRow("source outside the store")
         << QStringLiteral("outside/zrk_7.key.jpg") << true << Copy::Whole << Marker::Whole
         << QStringList {sentPath, QStringLiteral("outside/zrk_7.key.jpg")};

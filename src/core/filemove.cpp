@@ -176,8 +176,11 @@ public:
     }
     ~WrittenMarker()
     {
+        // What failed before it went is what the move reports.
+        const int error = errno;
         if (m_written && !m_kept)
             ::unlink(m_path.constData());
+        errno = error;
     }
     WrittenMarker(const WrittenMarker &) = delete;
     WrittenMarker &operator=(const WrittenMarker &) = delete;
@@ -310,23 +313,21 @@ FileMove::Result copyAcross(const QString &from, const QString &to, const struct
 }
 
 // For file systems whose rename cannot refuse to replace: a marker tells which name goes, should the move be
-// killed while the photo has two.
-FileMove::Result renameInTwoSteps(const QString &from, const QString &to)
+// killed while the photo has both. False, with errno set, when the photo keeps its name.
+bool renameInTwoSteps(const QString &from, const QString &to)
 {
     const QString targetFolder = QFileInfo(to).path();
     const Descriptor folder = openFolder(targetFolder);
     if (!folder.isValid())
-        return failedWithErrno(targetFolder, errno);
+        return false;
     const QByteArray fromName = QFile::encodeName(from);
     WrittenMarker marker(
         targetFolder, folder.get(), MoveMarker {fromName, QFile::encodeName(QFileInfo(to).fileName()), 0, {}});
-    if (!marker.isWritten())
-        return failedWithErrno(targetFolder, errno);
-    if (!linkThenUnlink(fromName, QFile::encodeName(to)))
-        return failedWithErrno(to, errno);
+    if (!marker.isWritten() || !linkThenUnlink(fromName, QFile::encodeName(to)))
+        return false;
     if (::fsync(folder.get()) != 0 || !flushFolderOf(from))
         marker.keep();
-    return succeeded();
+    return true;
 }
 
 bool onOtherFileSystem(const QString &folder, const struct stat &file)
@@ -353,7 +354,9 @@ Result move(const QString &from, const QString &to)
     case Rename::Done:
         return succeeded();
     case Rename::Unsupported:
-        return renameInTwoSteps(from, to);
+        if (renameInTwoSteps(from, to))
+            return succeeded();
+        break;
     case Rename::Failed:
         break;
     }

@@ -9,6 +9,7 @@
 #include "ir.h"
 #include "keylistcheck.h"
 #include "keystore.h"
+#include "moverecovery.h"
 #include "regularfile.h"
 #include "scanprogress.h"
 #include "thumbnail.h"
@@ -84,6 +85,8 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, 
 
     // Only the sent-keys folder is ever created: a missing document folder means there is nothing to give away.
     QDir().mkdir(KeyStore::sentKeysFolder());
+    // A move that a kill or a power cut interrupted is finished or undone before a list could show its photo twice.
+    MoveRecovery::finishInterruptedMoves();
 
     refreshNewPhotoList();
     refreshCheckList();

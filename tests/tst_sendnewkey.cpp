@@ -321,11 +321,14 @@ void TestSendNewKey::failedMoveChangesNothing()
         break;
     }
     const QByteArray newcomerBytes = "another program's file";
-    if (photoNameTakenMeanwhile)
-        FileMove::setTestHooks({[&](const QString &target) {
+    if (photoNameTakenMeanwhile) {
+        FileMove::TestHooks hooks;
+        hooks.beforePlacing = [&](const QString &target) {
             if (target == sentPath)
                 writeFileAt(photo, newcomerBytes);
-        }});
+        };
+        FileMove::setTestHooks(hooks);
+    }
     const QString photoNow = photoNameTakenMeanwhile ? keyPath : photo;
 
     const DebugLines debug;

@@ -32,21 +32,27 @@ QString shownLine(const QString &line)
 } // namespace
 
 KeyListCheck::KeyListCheck(const QStringList &issuedKeyPaths, PhotoTest photoIsThere)
-    : m_photoIsThere(photoIsThere ? std::move(photoIsThere) : PhotoTest(&RegularFile::exists))
+    : m_issuedKeyPaths(issuedKeyPaths)
+    , m_photoIsThere(photoIsThere ? std::move(photoIsThere) : PhotoTest(&RegularFile::exists))
+{ }
+
+KeyListCheck::IssuedPaths KeyListCheck::issuedPathsByStem() const
 {
-    m_issuedPaths.reserve(issuedKeyPaths.size());
-    for (const QString &path : issuedKeyPaths) {
+    IssuedPaths issuedPaths;
+    issuedPaths.reserve(m_issuedKeyPaths.size());
+    for (const QString &path : m_issuedKeyPaths) {
         const QString stem = stemOf(KeyStore::fileNameOf(path));
         if (!stem.isEmpty())
-            m_issuedPaths[stem].append(path);
+            issuedPaths[stem].append(path);
     }
+    return issuedPaths;
 }
 
-bool KeyListCheck::passes(const QString &line, PhotosSeen &seen) const
+bool KeyListCheck::passes(const QString &line, const IssuedPaths &issuedPaths, PhotosSeen &seen) const
 {
     const QString stem = stemOf(line);
-    const auto issued = m_issuedPaths.constFind(stem);
-    if (issued == m_issuedPaths.cend())
+    const auto issued = issuedPaths.constFind(stem);
+    if (issued == issuedPaths.cend())
         return false;
     // A list may name one key on every line: its photo is looked at once.
     auto known = seen.constFind(stem);
@@ -72,6 +78,8 @@ KeyListVerdict KeyListCheck::check(QIODevice *keyList, const std::function<void(
     QBuffer content(&bytes);
     content.open(QIODevice::ReadOnly);
     QTextStream stream(&content);
+    // Gathered only for a list that is read, so that a refusal costs nothing however many keys were issued.
+    const IssuedPaths issuedPaths = issuedPathsByStem();
     QString line;
     bool sawKey = false;
     PhotosSeen seen;
@@ -84,7 +92,7 @@ KeyListVerdict KeyListCheck::check(QIODevice *keyList, const std::function<void(
         const QString key = line.trimmed();
         if (key.isEmpty())
             continue;
-        if (!passes(key, seen))
+        if (!passes(key, issuedPaths, seen))
             return {KeyListVerdict::InvalidKey, shownLine(line)};
         sawKey = true;
     }

@@ -46,13 +46,15 @@ public:
     KeyListVerdict check(QIODevice *keyList, const std::function<void(const QString &)> &lineRead = {}) const;
 
 private:
+    // The issued photos' paths by stem: names that differ only in their last four characters share one.
+    using IssuedPaths = QHash<QString, QStringList>;
     // Whether the key photo of each stem looked at so far in one list is there.
     using PhotosSeen = QHash<QString, bool>;
 
-    bool passes(const QString &line, PhotosSeen &seen) const;
+    IssuedPaths issuedPathsByStem() const;
+    bool passes(const QString &line, const IssuedPaths &issuedPaths, PhotosSeen &seen) const;
     bool anyPhotoIsThere(const QStringList &paths) const;
 
-    // The issued photos' paths by stem: names that differ only in their last four characters share one.
-    QHash<QString, QStringList> m_issuedPaths;
+    QStringList m_issuedKeyPaths;
     PhotoTest m_photoIsThere;
 };

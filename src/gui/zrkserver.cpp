@@ -102,11 +102,13 @@ QList<QImage> ZRKServer::thumbnailsOf(const QStringList &paths)
     // Decoding dominates a refresh, so it runs on every core; pixmaps and widgets stay on this thread.
     QFutureWatcher<QImage> watcher;
     ScanProgress progress(this, int(paths.size()));
+    // Made at the screen's own pixels, so that they show sharp at their size whatever the scale.
+    const qreal ratio = devicePixelRatioF();
     QEventLoop untilDone;
     connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, &ScanProgress::setFilesDone);
     connect(&watcher, &QFutureWatcherBase::finished, &untilDone, &QEventLoop::quit);
-    watcher.setFuture(
-        QtConcurrent::mapped(paths, [this](const QString &path) { return m_thumbnails.thumbnailOf(path); }));
+    watcher.setFuture(QtConcurrent::mapped(
+        paths, [this, ratio](const QString &path) { return m_thumbnails.thumbnailOf(path, ratio); }));
     // The window repaints meanwhile, but the operator's clicks and keys wait: no button runs in the middle of a scan.
     if (!watcher.isFinished())
         untilDone.exec(QEventLoop::ExcludeUserInputEvents);

@@ -9,6 +9,7 @@
 #include "ir.h"
 #include "keylistcheck.h"
 #include "keystore.h"
+#include "listplaceholder.h"
 #include "regularfile.h"
 #include "scanprogress.h"
 #include "thumbnail.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QListWidget>
@@ -64,6 +66,18 @@ QString verdictMessage(const KeyListVerdict &verdict)
     return QStringLiteral("Invalid Key: %1.").arg(verdict.invalidLine);
 }
 
+// What an empty list of the document folder's files says in its place: that the folder is missing and what goes
+// there, or what would show in the list.
+QString emptyListText(const QString &whatShowsHere)
+{
+    const QString folder = KeyStore::documentFolder();
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral(
+            "No folder %1. Photos (names containing .jpg, in lower case) and key lists (.list) go there.")
+            .arg(folder);
+    return whatShowsHere.arg(folder);
+}
+
 } // namespace
 
 ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, name, Qt::Window)
@@ -75,6 +89,8 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, 
     connect(removeGivenKeyButton, &QPushButton::clicked, this, &ZRKServer::removeGivenKey);
     for (QListWidget *list : {sendList, checkList, givenList})
         list->setIconSize(Thumbnail::size());
+    ListPlaceholder::of(givenList)->setText(
+        QStringLiteral("No keys given. A photo sent with Send New Key shows here."));
 
     // Key numbers come from rand(); seeded once per start from the time and the process id.
     const time_t now = time(nullptr);
@@ -120,6 +136,8 @@ void ZRKServer::refreshNewPhotoList()
 {
     sendList->clear();
     scanFolder(KeyStore::documentFolder(), sendList, KeyStore::photoPattern());
+    ListPlaceholder::of(sendList)->setText(
+        emptyListText(QStringLiteral("No photos in %1. Files whose names contain .jpg, in lower case, show here.")));
 }
 
 void ZRKServer::sendNewKey()
@@ -158,6 +176,8 @@ void ZRKServer::refreshCheckList()
 {
     checkList->clear();
     scanFolder(KeyStore::documentFolder(), checkList, KeyStore::keyListPattern());
+    ListPlaceholder::of(checkList)->setText(
+        emptyListText(QStringLiteral("No key lists in %1. Files whose names contain .list show here.")));
 }
 
 void ZRKServer::check()

@@ -40,8 +40,7 @@
 
 namespace {
 
-// Shows the busy cursor for as long as it lives, whichever way the scope is
-// left.
+// Shows the busy cursor for as long as it lives, whichever way the scope is left.
 class BusyCursor
 {
 public:
@@ -71,27 +70,29 @@ QString verdictMessage(const KeyListVerdict &verdict)
     return QStringLiteral("Invalid Key: %1.").arg(verdict.invalidLine);
 }
 
-// What an empty list of the document folder's files says in its place: that the
-// folder is missing and what goes there, or what would show in the list.
+// What an empty list of the document folder's files says in its place: that the folder is missing and what goes
+// there, or what would show in the list.
 QString emptyListText(const QString &whatShowsHere)
 {
     const QString folder = KeyStore::documentFolder();
     if (!QFileInfo(folder).isDir())
-        return QStringLiteral("No folder %1. Photos (names containing .jpg, in "
-                              "lower case) and key lists (.list) go there.")
+        return QStringLiteral(
+            "No folder %1. Photos (names containing .jpg, in lower case) and key lists (.list) go there.")
             .arg(folder);
     return whatShowsHere.arg(folder);
 }
 
-// On a narrow screen a message box wraps its text at half the screen's width,
-// and breaks "T-Shirt!" after its hyphen: the text keeps to one line wherever
-// the screen has room for the box.
+// A message box on a narrow screen wraps its text at half the screen's width, and breaks "T-Shirt!" after its
+// hyphen. Texts as short as those a desktop's box keeps on one line keep to one line there too, wherever the screen
+// has room for the box.
 void keepTextOnOneLine(QMessageBox &box)
 {
+    constexpr int desktopOneLineWidth = 500;
     auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
-    if (!label)
+    const int textWidth = label ? label->fontMetrics().horizontalAdvance(box.text()) : 0;
+    if (!label || textWidth > desktopOneLineWidth)
         return;
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(box.text()));
+    label->setMinimumWidth(textWidth);
     if (box.layout()->minimumSize().width() > box.screen()->availableGeometry().width())
         label->setMinimumWidth(0);
 }
@@ -112,13 +113,11 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, 
     ListPlaceholder::of(givenList)->setText(
         QStringLiteral("No keys given. A photo sent with Send New Key shows here."));
 
-    // Key numbers come from rand(); seeded once per start from the time and the
-    // process id.
+    // Key numbers come from rand(); seeded once per start from the time and the process id.
     const time_t now = time(nullptr);
     srand(static_cast<unsigned>(now + getpid()));
 
-    // Only the sent-keys folder is ever created: a missing document folder means
-    // there is nothing to give away.
+    // Only the sent-keys folder is ever created: a missing document folder means there is nothing to give away.
     QDir().mkdir(KeyStore::sentKeysFolder());
 
     refreshNewPhotoList();
@@ -137,24 +136,20 @@ void ZRKServer::scanFolder(QString folder, QListWidget *list, QString pattern)
 
 QList<QImage> ZRKServer::thumbnailsOf(const QStringList &paths)
 {
-    // Decoding dominates a refresh, so it runs on every core; pixmaps and widgets
-    // stay on this thread.
+    // Decoding dominates a refresh, so it runs on every core; pixmaps and widgets stay on this thread.
     QFutureWatcher<QImage> watcher;
     ScanProgress progress(this, int(paths.size()));
-    // Made at the screen's own pixels, so that they show sharp at their size
-    // whatever the scale.
+    // Made at the screen's own pixels, so that they show sharp at their size whatever the scale.
     const qreal ratio = devicePixelRatioF();
     QEventLoop untilDone;
     connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, &ScanProgress::setFilesDone);
     connect(&watcher, &QFutureWatcherBase::finished, &untilDone, &QEventLoop::quit);
     watcher.setFuture(QtConcurrent::mapped(
         paths, [this, ratio](const QString &path) { return m_thumbnails.thumbnailOf(path, ratio); }));
-    // The window repaints meanwhile, but the operator's clicks and keys wait: no
-    // button runs in the middle of a scan.
+    // The window repaints meanwhile, but the operator's clicks and keys wait: no button runs in the middle of a scan.
     if (!watcher.isFinished())
         untilDone.exec(QEventLoop::ExcludeUserInputEvents);
-    // The loop also ends when the application quits; the scan still runs to its
-    // end, as its callers expect.
+    // The loop also ends when the application quits; the scan still runs to its end, as its callers expect.
     return watcher.future().results();
 }
 
@@ -162,8 +157,8 @@ void ZRKServer::refreshNewPhotoList()
 {
     sendList->clear();
     scanFolder(KeyStore::documentFolder(), sendList, KeyStore::photoPattern());
-    ListPlaceholder::of(sendList)->setText(emptyListText(QStringLiteral("No photos in %1. Files whose names contain "
-                                                                        ".jpg, in lower case, show here.")));
+    ListPlaceholder::of(sendList)->setText(
+        emptyListText(QStringLiteral("No photos in %1. Files whose names contain .jpg, in lower case, show here.")));
 }
 
 void ZRKServer::sendNewKey()
@@ -172,8 +167,7 @@ void ZRKServer::sendNewKey()
     if (!photoItem)
         return;
     const QString photoPath = photoItem->text();
-    // Only a photo file is issued: a link that has taken its place would beam
-    // whatever it points to.
+    // Only a photo file is issued: a link that has taken its place would beam whatever it points to.
     if (!RegularFile::exists(photoPath)) {
         showMessage(QStringLiteral("file doesn't exists."));
         return;
@@ -182,8 +176,7 @@ void ZRKServer::sendNewKey()
     if (!chooseReceiver(receiver))
         return;
     const QString keyPath = KeyStore::keyPath(photoPath, rand());
-    // A move never replaces a file, so a taken key path costs no photo; nothing
-    // has changed yet when it fails.
+    // A move never replaces a file, so a taken key path costs no photo; nothing has changed yet when it fails.
     if (const FileMove::Result renamed = FileMove::move(photoPath, keyPath); !renamed.moved) {
         showMessage(QStringLiteral("Can't rename file."), renamed.reason);
         return;
@@ -230,9 +223,8 @@ void ZRKServer::removeGivenKey()
     if (!keyItem)
         return;
     const QString keyPath = keyItem->text();
-    // A key whose photo cannot leave the sent-keys folder is still issued, so its
-    // entry stays. Where no photo file is left at the entry's path, there is
-    // nothing to move and the key is withdrawn all the same.
+    // A key whose photo cannot leave the sent-keys folder is still issued, so its entry stays. Where no photo file
+    // is left at the entry's path, there is nothing to move and the key is withdrawn all the same.
     if (RegularFile::exists(keyPath)) {
         const FileMove::Result withdrawn = FileMove::move(keyPath, KeyStore::returnPath(keyPath));
         if (!withdrawn.moved) {
@@ -330,9 +322,8 @@ void ZRKServer::beamEnded(Ir *ir)
     const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
     for (QListWidgetItem *entry : entries)
         entry->setToolTip(toolTip);
-    // Not from inside the beam's own signal: the box waits for the operator, the
-    // beam's objects do not. The beaming object goes after the box, so that
-    // whoever waits for it to go has seen the box too.
+    // Not from inside the beam's own signal: the box waits for the operator, the beam's objects do not. The beaming
+    // object goes after the box, so that whoever waits for it to go has seen the box too.
     const QString text = QStringLiteral("Can't beam %1.").arg(KeyStore::fileNameOf(sentPath));
     QMetaObject::invokeMethod(
         this,

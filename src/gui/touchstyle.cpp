@@ -52,7 +52,9 @@ void TouchStyle::polish(QWidget *widget)
 {
     QProxyStyle::polish(widget);
     // A finger drags a list to scroll it and taps an entry to select it; rows glide by the pixel, not jump by the row.
-    if (auto *view = qobject_cast<QAbstractItemView *>(widget)) {
+    // A widget may be polished more than once: a second grab would leave the first one's recognizer behind.
+    auto *view = qobject_cast<QAbstractItemView *>(widget);
+    if (view && QScroller::grabbedGesture(view->viewport()) == Qt::GestureType(0)) {
         view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
         QScroller::grabGesture(view->viewport(), QScroller::LeftMouseButtonGesture);
     }

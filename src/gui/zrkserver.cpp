@@ -7,7 +7,9 @@
 #include "entrydelegate.h"
 #include "filemove.h"
 #include "folderscan.h"
+#include "incomingfolder.h"
 #include "ir.h"
+#include "keylistagent.h"
 #include "keylistcheck.h"
 #include "keystore.h"
 #include "listplaceholder.h"
@@ -17,6 +19,7 @@
 #include "thumbnail.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
@@ -100,6 +103,12 @@ void keepTextOnOneLine(QMessageBox &box)
         label->setMinimumWidth(0);
 }
 
+// When something happened, in the entries' tool tips.
+QString timeStamp(const QDateTime &at)
+{
+    return QLocale::c().toString(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
 } // namespace
 
 ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, name, Qt::Window)
@@ -124,10 +133,14 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, 
     QDir().mkdir(KeyStore::sentKeysFolder());
     // A move that a kill or a power cut interrupted is finished or undone before a list could show its photo twice.
     MoveRecovery::finishInterruptedMoves();
+    // A key list cut short by a crash while it arrived never shows.
+    IncomingFolder::clear();
 
     refreshNewPhotoList();
     refreshCheckList();
     scanFolder(KeyStore::sentKeysFolder(), givenList, KeyStore::photoPattern());
+
+    connect(new KeyListAgent(this), &KeyListAgent::received, this, &ZRKServer::showReceivedList);
 }
 
 void ZRKServer::scanFolder(QString folder, QListWidget *list, QString pattern)
@@ -324,7 +337,7 @@ void ZRKServer::beam(const QString &sentPath, const std::optional<BluetoothDevic
 void ZRKServer::beamEnded(Ir *ir)
 {
     const QString sentPath = ir->fileName();
-    const QString when = QLocale::c().toString(ir->endedAt(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString when = timeStamp(ir->endedAt());
     const QString toolTip = ir->failure().isEmpty()
         ? QStringLiteral("Beamed %1 at %2.").arg(ir->destination(), when)
         : QStringLiteral("Not beamed %1 at %2: %3.").arg(ir->destination(), when, ir->failure());
@@ -350,6 +363,16 @@ QList<Ir *> ZRKServer::pendingBeams() const
     QList<Ir *> pending = findChildren<Ir *>(Qt::FindDirectChildrenOnly);
     pending.removeIf([](const Ir *ir) { return !ir->isPending(); });
     return pending;
+}
+
+void ZRKServer::showReceivedList(const QString &path, const QString &sender, const QDateTime &at)
+{
+    appendEntry(checkList, path, thumbnailsOf({path}).constFirst());
+    QListWidgetItem *entry = checkList->item(checkList->count() - 1);
+    entry->setToolTip(QStringLiteral("Received from %1 at %2.").arg(sender, timeStamp(at)));
+    checkList->setCurrentItem(entry);
+    const QString arrival = QStringLiteral("A key list arrived from %1.").arg(sender);
+    qInfo("zrk-server: %s", qPrintable(arrival));
 }
 
 QStringList ZRKServer::givenKeyPaths() const

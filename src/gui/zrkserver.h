@@ -10,6 +10,7 @@
 #include <optional>
 
 class Ir;
+class QDateTime;
 class QCloseEvent;
 class QListWidget;
 class QListWidgetItem;
@@ -50,6 +51,8 @@ private:
     void beamEnded(Ir *ir);
     QList<Ir *> pendingBeams() const;
     QStringList givenKeyPaths() const;
+    // A key list that came in over the air shows at once, selected, without a refresh.
+    void showReceivedList(const QString &path, const QString &sender, const QDateTime &at);
     // The thumbnails of the files, made on every core while the window repaints and ignores the operator.
     QList<QImage> thumbnailsOf(const QStringList &paths);
 

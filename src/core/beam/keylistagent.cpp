@@ -102,6 +102,8 @@ QString KeyListAgent::objectPath()
 
 void KeyListAgent::registerAgent()
 {
+    // Until obexd answers, it may have taken the agent: a window that goes meanwhile unregisters all the same.
+    m_registered = true;
     auto *call = new QDBusPendingCallWatcher(
         bus().asyncCall(agentManagerCall(QStringLiteral("RegisterAgent")), answerTimeoutMs), this);
     connect(call, &QDBusPendingCallWatcher::finished, this, &KeyListAgent::agentRegistered);

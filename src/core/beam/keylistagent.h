@@ -60,5 +60,6 @@ private:
     void discard(const QString &transfer);
 
     QHash<QString, Incoming> m_incoming;
+    // Registered, or asked to be and not yet refused.
     bool m_registered = false;
 };

@@ -141,8 +141,9 @@ class Client(dbus.service.Object):
 # phone pushing a file with org.zrkserver.StandIn.Push(address, name, size, content, outcome): a session whose
 # Destination is the address, a Transfer1 with Name, Size (as announced) and Session, the agent's AuthorizePush, the
 # content written at the path it answers (a folder ending in "/" gets the name), then Status "active" and, as outcome
-# says, "complete" or "error". Push answers "rejected <error>", "complete <path>" or "error <path>". Logged:
-# RegisterAgent path, UnregisterAgent path, AuthorizePush name, Rejected name error, Pushed outcome path.
+# says, "complete" or "error". Push answers "rejected <error>", "complete <path>" or "error <path>";
+# org.zrkserver.StandIn.Agent() answers the agent's path, empty when there is none. Logged, for pushes only:
+# AuthorizePush name, Rejected name error, Pushed outcome path.
 
 AGENT_MANAGER = 'org.bluez.obex.AgentManager1'
 AGENT = 'org.bluez.obex.Agent1'
@@ -179,7 +180,6 @@ class AgentManager:
         require_signature(message, 'o', 'RegisterAgent')
         if AgentManager.agent is not None:
             raise dbus.exceptions.DBusException('Agent already exists', name='org.bluez.obex.Error.AlreadyExists')
-        log('RegisterAgent', path)
         AgentManager.agent = (sender, path)
         self.connection.watch_name_owner(sender, lambda owner: owner or self.drop_agent(sender))
 
@@ -189,13 +189,15 @@ class AgentManager:
         require_signature(message, 'o', 'UnregisterAgent')
         if AgentManager.agent != (sender, path):
             raise dbus.exceptions.DBusException('Agent does not exist', name='org.bluez.obex.Error.DoesNotExist')
-        log('UnregisterAgent', path)
         AgentManager.agent = None
 
     def drop_agent(self, sender):
         if AgentManager.agent is not None and AgentManager.agent[0] == sender:
-            log('AgentLeft', AgentManager.agent[1])
             AgentManager.agent = None
+
+    @dbus.service.method(STAND_IN, in_signature='', out_signature='s')
+    def Agent(self):
+        return AgentManager.agent[1] if AgentManager.agent else ''
 
     @dbus.service.method(STAND_IN, in_signature='ssaysx', out_signature='s', async_callbacks=('reply', 'error'))
     def Push(self, address, name, content, outcome, size, reply, error):

@@ -45,9 +45,8 @@ bool saveTab(ZRKServer &window, int index, const QString &path)
 
 // Two paired phones and one that has just become visible, on a stand-in BlueZ. On a phone the choice keeps the size
 // it takes when the window opens it.
-bool saveDeviceChoice(ZRKServer &window, bool phone, const QString &path)
+bool saveDeviceChoice(StandInBluetooth &bluetooth, ZRKServer &window, bool phone, const QString &path)
 {
-    StandInBluetooth bluetooth;
     if (!bluetooth.error().isEmpty() || !bluetooth.addAdapter()
         || !bluetooth.addDevice(QStringLiteral("5C:F3:70:8A:21:04"), QStringLiteral("Anna's phone"), true)
         || !bluetooth.addDevice(QStringLiteral("A4:C1:38:0B:7E:19"), QStringLiteral("Stand tablet"), true)
@@ -82,6 +81,8 @@ int main(int argc, char **argv)
     }
     KeyStore::setDocumentFolderForTesting(documents);
 
+    // Before the window, which becomes obexd's agent: Qt keeps its first connection to each bus.
+    StandInBluetooth bluetooth;
     ZRKServer window;
     if (phone)
         window.setGeometry(window.screen()->availableGeometry());
@@ -100,6 +101,6 @@ int main(int argc, char **argv)
     const bool saved = saveTab(window, 0, output.filePath(prefix + QStringLiteral("send-tab.png")))
         && saveTab(window, 1, output.filePath(prefix + QStringLiteral("check-tab.png")))
         && saveTab(window, 2, output.filePath(prefix + QStringLiteral("given-keys-tab.png")))
-        && saveDeviceChoice(window, phone, output.filePath(prefix + QStringLiteral("device-choice.png")));
+        && saveDeviceChoice(bluetooth, window, phone, output.filePath(prefix + QStringLiteral("device-choice.png")));
     return saved ? 0 : 1;
 }

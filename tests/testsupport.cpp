@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDir>
 #include <QDirIterator>
@@ -287,6 +288,12 @@ bool answered(const QDBusMessage &message)
 }
 
 const QString adapterPath = QStringLiteral("/org/bluez/hci0");
+const QString deviceInterface = QStringLiteral("org.bluez.Device1");
+
+QString devicePath(const QString &address)
+{
+    return adapterPath + QStringLiteral("/dev_") + QString(address).replace(QLatin1Char(':'), QLatin1Char('_'));
+}
 
 } // namespace
 
@@ -339,7 +346,7 @@ bool StandInBluetooth::setPowered(bool powered)
     return answered(setProperty(adapterPath, QStringLiteral("org.bluez.Adapter1"), QStringLiteral("Powered"), powered));
 }
 
-bool StandInBluetooth::addDevice(const QString &address, const QString &name, bool paired)
+bool StandInBluetooth::addDevice(const QString &address, const QString &name, bool paired, int rssi)
 {
     QDBusMessage add = bluezMock(QStringLiteral("AddDevice"));
     add << QStringLiteral("hci0") << address << name;
@@ -347,7 +354,29 @@ bool StandInBluetooth::addDevice(const QString &address, const QString &name, bo
     if (reply.type() != QDBusMessage::ReplyMessage)
         return false;
     const QString path = reply.arguments().constFirst().toString();
-    return !paired || answered(setProperty(path, QStringLiteral("org.bluez.Device1"), QStringLiteral("Paired"), true));
+    return (!paired || answered(setProperty(path, deviceInterface, QStringLiteral("Paired"), true)))
+        && setRssi(address, rssi);
+}
+
+bool StandInBluetooth::addDeviceOutOfRange(const QString &address, const QString &name)
+{
+    // dbusmock's AddDevice always gives an RSSI; its AddObject does not check the methods' type, so none is an
+    // empty list of any kind.
+    QDBusMessage add = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), QStringLiteral("/"),
+        QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("AddObject"));
+    const QVariantMap properties {{QStringLiteral("Address"), address}, {QStringLiteral("Alias"), name},
+        {QStringLiteral("Name"), name}, {QStringLiteral("Paired"), true},
+        {QStringLiteral("Adapter"), QVariant::fromValue(QDBusObjectPath(adapterPath))}};
+    add << devicePath(address) << deviceInterface << properties << QStringList();
+    return answered(add);
+}
+
+bool StandInBluetooth::setRssi(const QString &address, int rssi)
+{
+    QDBusMessage update = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), devicePath(address),
+        QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("UpdateProperties"));
+    update << deviceInterface << QVariantMap {{QStringLiteral("RSSI"), QVariant::fromValue(qint16(rssi))}};
+    return answered(update);
 }
 
 bool StandInBluetooth::isDiscovering() const

@@ -129,7 +129,12 @@ public:
     // An adapter hci0, powered or not, and devices on it; false when BlueZ did not take them.
     bool addAdapter(bool powered = true);
     bool setPowered(bool powered);
-    bool addDevice(const QString &address, const QString &name, bool paired);
+    // A device in range, with that signal strength in dBm (BlueZ's RSSI).
+    bool addDevice(const QString &address, const QString &name, bool paired, int rssi = -79);
+    // A device BlueZ knows that is not in range: it has no RSSI.
+    bool addDeviceOutOfRange(const QString &address, const QString &name);
+    // The device moved: BlueZ tells its new signal strength.
+    bool setRssi(const QString &address, int rssi);
     bool isDiscovering() const;
     // Takes the adapter and its devices away and forgets the calls obexd got.
     void reset();

@@ -2,13 +2,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "beamtransfer.h"
+#include "devicechoice.h"
 #include "ir.h"
 #include "keystore.h"
 #include "testsupport.h"
 #include "windowtestsupport.h"
 #include "zrkserver.h"
 
+#include <QDialogButtonBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -188,7 +191,7 @@ void TestBeam::cancelledChoiceChangesNothing()
     QList<QStringList> listed;
     const QList<ShownMessage> shown = issue(window, QString(), &listed);
 
-    QCOMPARE(listed, QList<QStringList> {{QStringLiteral("Visitor (%1)").arg(phone)}});
+    QCOMPARE(listed, QList<QStringList> {{QStringLiteral("Visitor\n") + phone}});
     QVERIFY(shown.isEmpty());
     QCOMPARE(filesBelow(store.root()), filesBefore);
     QCOMPARE(textsOf(window.sendList), QStringList {photo});
@@ -203,35 +206,86 @@ void TestBeam::deviceChoice()
     KeyStoreFixture store;
     FakeInfrared infrared;
     QVERIFY(m_bluetooth->addAdapter());
-    const QString known = QStringLiteral("AA:BB:CC:00:00:01");
-    const QString paired = QStringLiteral("AA:BB:CC:00:00:02");
-    const QString found = QStringLiteral("AA:BB:CC:00:00:03");
-    QVERIFY(m_bluetooth->addDevice(known, QStringLiteral("Known"), false));
-    QVERIFY(m_bluetooth->addDevice(paired, QStringLiteral("Paired"), true));
+    const QString far = QStringLiteral("AA:BB:CC:00:00:01");
+    const QString near = QStringLiteral("AA:BB:CC:00:00:02");
+    const QString away = QStringLiteral("AA:BB:CC:00:00:03");
+    const QString found = QStringLiteral("AA:BB:CC:00:00:04");
+    QVERIFY(m_bluetooth->addDevice(far, QStringLiteral("Far"), true, -85));
+    QVERIFY(m_bluetooth->addDeviceOutOfRange(away, QStringLiteral("Away")));
+    QVERIFY(m_bluetooth->addDevice(near, QStringLiteral("Near"), false, -50));
     store.writePhoto(QStringLiteral("a.jpg"));
     store.writePhoto(QStringLiteral("b.jpg"));
     ZRKServer window;
+    const auto row = [](const QString &name, const QString &address) -> QString {
+        return name + QLatin1Char('\n') + address;
+    };
 
-    // A phone that becomes visible while the choice is open shows up in it; the search runs only meanwhile.
+    // Nothing is chosen for the operator. While the choice is open, a phone comes into range and another one moves
+    // closer: both take their places by distance.
+    QStringList firstSight;
+    bool okAtFirstSight = true;
+    bool selectedAtFirstSight = true;
     bool discoveringWhileOpen = false;
-    QTimer::singleShot(100, this, [&] {
-        discoveringWhileOpen = m_bluetooth->isDiscovering();
-        QVERIFY(m_bluetooth->addDevice(found, QStringLiteral("Found"), false));
-    });
-    QList<QStringList> listed;
-    QVERIFY(issue(window, found, &listed).isEmpty());
-    QVERIFY(discoveringWhileOpen);
-    QVERIFY(!m_bluetooth->isDiscovering());
-    // The device chosen last comes first next time.
-    QVERIFY(issue(window, paired, &listed).isEmpty());
+    QStringList reordered;
+    const QStringList moved {row(QStringLiteral("Far"), far), row(QStringLiteral("Near"), near),
+        row(QStringLiteral("Found"), found), row(QStringLiteral("Away"), away)};
+    handlingDeviceChoice(
+        [&] {
+            window.sendList->setCurrentRow(0);
+            window.sendNewKeyButton->click();
+        },
+        [&](DeviceChoice *choice) {
+            auto *devices = choice->findChild<QListWidget *>(QStringLiteral("devices"));
+            QPushButton *ok = choice->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+            if (firstSight.isEmpty()) {
+                firstSight = textsOf(devices);
+                okAtFirstSight = ok->isEnabled();
+                selectedAtFirstSight = !devices->selectedItems().isEmpty();
+                discoveringWhileOpen = m_bluetooth->isDiscovering();
+                QVERIFY(m_bluetooth->addDevice(found, QStringLiteral("Found"), false, -60));
+                QVERIFY(m_bluetooth->setRssi(far, -40));
+                return;
+            }
+            if (textsOf(devices) != moved)
+                return;
+            reordered = textsOf(devices);
+            devices->setCurrentRow(2);
+            ok->click();
+        });
+    QVERIFY(beamsEnded(window));
 
-    const QString paired_ = QStringLiteral("Paired (%1)").arg(paired);
-    const QString known_ = QStringLiteral("Known (%1)").arg(known);
-    const QString found_ = QStringLiteral("Found (%1)").arg(found);
-    QCOMPARE(listed, (QList<QStringList> {{paired_, known_, found_}, {found_, paired_, known_}}));
+    QCOMPARE(firstSight,
+        (QStringList {
+            row(QStringLiteral("Near"), near), row(QStringLiteral("Far"), far), row(QStringLiteral("Away"), away)}));
+    QVERIFY(!okAtFirstSight);
+    QVERIFY(!selectedAtFirstSight);
+    QVERIFY(discoveringWhileOpen);
+    QCOMPARE(reordered, moved);
+    QVERIFY(!m_bluetooth->isDiscovering());
+
+    // A device that got a key says which and when; a double tap picks a device and beams.
+    QStringList secondSight;
+    handlingDeviceChoice(
+        [&] {
+            window.sendList->setCurrentRow(0);
+            window.sendNewKeyButton->click();
+        },
+        [&](DeviceChoice *choice) {
+            auto *devices = choice->findChild<QListWidget *>(QStringLiteral("devices"));
+            secondSight = textsOf(devices);
+            const QRect nearRow = devices->visualItemRect(devices->item(1));
+            QTest::mouseClick(devices->viewport(), Qt::LeftButton, {}, nearRow.center());
+            QTest::mouseDClick(devices->viewport(), Qt::LeftButton, {}, nearRow.center());
+        });
+    QVERIFY(beamsEnded(window));
+
+    const QString got = QStringLiteral("\ngot %1 at ").arg(keyNameAt(window.givenList, 0));
+    QCOMPARE(secondSight.size(), 4);
+    QVERIFY2(secondSight.at(2).startsWith(row(QStringLiteral("Found"), found) + got), qPrintable(secondSight.at(2)));
+    QVERIFY(QRegularExpression(QStringLiteral("at \\d\\d:\\d\\d$")).match(secondSight.at(2)).hasMatch());
     const QStringList calls = m_bluetooth->obexCalls().filter(QStringLiteral("CreateSession"));
     QCOMPARE(
-        calls, (QStringList {QStringLiteral("CreateSession\t") + found, QStringLiteral("CreateSession\t") + paired}));
+        calls, (QStringList {QStringLiteral("CreateSession\t") + found, QStringLiteral("CreateSession\t") + near}));
 }
 
 void TestBeam::threeKeysInOrder()

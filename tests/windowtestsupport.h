@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class DeviceChoice;
 class QListWidget;
 
 // What the window says to the operator, spelt once for every test.
@@ -61,3 +62,7 @@ QStringList messageTextsDuring(const std::function<void()> &action);
 // picks it and presses Ok, or presses Cancel when address is empty. Returns the choice's entries as it showed them
 // when it was answered (one list per time it opened).
 QList<QStringList> devicesChosenDuring(const QString &address, const std::function<void()> &action);
+
+// Runs action; every few milliseconds meanwhile, the open device choice, if any, goes to handle, which answers it when
+// it has seen enough.
+void handlingDeviceChoice(const std::function<void()> &action, const std::function<void(DeviceChoice *)> &handle);

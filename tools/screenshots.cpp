@@ -52,7 +52,7 @@ bool saveDeviceChoice(ZRKServer &window, const QString &path)
         qCritical("the stand-in Bluetooth did not start: %s", qPrintable(bluetooth.error()));
         return false;
     }
-    DeviceChoice choice(QString(), &window);
+    DeviceChoice choice({}, &window);
     choice.resize(300, 220);
     choice.show();
     return save(choice, path);

@@ -248,11 +248,10 @@ bool ZRKServer::chooseReceiver(std::optional<BluetoothDevice> &receiver)
 {
     if (!Ir::bluetoothSupported())
         return true;
-    DeviceChoice choice(m_lastReceiver, this);
+    DeviceChoice choice(m_deliveries, this);
     if (choice.exec() != QDialog::Accepted)
         return false;
     receiver = choice.chosen();
-    m_lastReceiver = receiver->address;
     return true;
 }
 
@@ -274,6 +273,11 @@ void ZRKServer::beamEnded(Ir *ir)
     const QString toolTip = ir->failure().isEmpty()
         ? QStringLiteral("Beamed %1 at %2.").arg(ir->destination(), when)
         : QStringLiteral("Not beamed %1 at %2: %3.").arg(ir->destination(), when, ir->failure());
+    if (ir->failure().isEmpty() && !ir->receiverAddress().isEmpty()) {
+        m_deliveries.insert(ir->receiverAddress(),
+            QStringLiteral("got %1 at %2")
+                .arg(KeyStore::fileNameOf(sentPath), QLocale::c().toString(ir->endedAt(), QStringLiteral("hh:mm"))));
+    }
     // The key may have been withdrawn meanwhile.
     const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
     for (QListWidgetItem *entry : entries)

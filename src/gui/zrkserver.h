@@ -7,6 +7,8 @@
 #include "thumbnailcache.h"
 #include "zrkserverbase.h"
 
+#include <QHash>
+
 #include <optional>
 
 class Ir;
@@ -55,6 +57,6 @@ private:
 
     ThumbnailCache m_thumbnails;
 
-    // Offered first the next time; forgotten when the program ends.
-    QString m_lastReceiver;
+    // What each device got since the program started, for the device choice, by address.
+    QHash<QString, QString> m_deliveries;
 };

@@ -31,6 +31,8 @@ public:
     void send(const QString &fileName, const QString &description, const QString &mimeType);
 
     QString fileName() const { return m_fileName; }
+    // Empty for a beam over infrared.
+    QString receiverAddress() const { return m_receiverAddress; }
     // Until done(): whether the beam waits or runs.
     bool isPending() const { return m_pending; }
     // After done(): empty when the file arrived, else why not.

@@ -297,7 +297,7 @@ QString devicePath(const QString &address)
 
 } // namespace
 
-StandInBluetooth::StandInBluetooth()
+StandInBluetooth::StandInBluetooth(Obexd obexd)
 {
     requireUsable(m_dir);
     const QString systemBus = startBus(QStringLiteral("system"));
@@ -310,8 +310,11 @@ StandInBluetooth::StandInBluetooth()
     startProcess(QStringLiteral("/usr/bin/python3"),
         {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"), QStringLiteral("bluez5"),
             QStringLiteral("--system")});
-    startProcess(QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral(ZRK_TESTS_FOLDER "/obexd-standin.py"), m_dir.filePath(QStringLiteral("obex.log"))});
+    if (obexd == DebianObexd)
+        startDebianObexd();
+    else
+        startProcess(QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral(ZRK_TESTS_FOLDER "/obexd-standin.py"), m_dir.filePath(QStringLiteral("obex.log"))});
     // dbusmock owns its name before its template is loaded: only an answer tells it is ready.
     const QDBusMessage listObjects = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), QStringLiteral("/"),
         QStringLiteral("org.freedesktop.DBus.ObjectManager"), QStringLiteral("GetManagedObjects"));
@@ -402,6 +405,27 @@ QStringList StandInBluetooth::obexCalls() const
 {
     return QString::fromLocal8Bit(readAll(m_dir.filePath(QStringLiteral("obex.log"))))
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString StandInBluetooth::obexdLog() const
+{
+    return QString::fromLocal8Bit(readAll(m_dir.filePath(QStringLiteral("obexd.log"))));
+}
+
+void StandInBluetooth::startDebianObexd()
+{
+    // Its runtime and cache folders are this test's own; -n keeps it in the foreground, -d writes its debug log.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *variable : {"HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"})
+        environment.insert(QString::fromLatin1(variable), m_dir.path());
+    auto *process = new QProcess;
+    process->setProcessEnvironment(environment);
+    process->setStandardErrorFile(m_dir.filePath(QStringLiteral("obexd.log")));
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->start(debianObexd(), {QStringLiteral("-n"), QStringLiteral("-d")});
+    m_processes.append(process);
+    if (!process->waitForStarted())
+        m_error = debianObexd() + QStringLiteral(": ") + process->errorString();
 }
 
 QProcess *StandInBluetooth::startProcess(const QString &program, const QStringList &arguments)

@@ -26,10 +26,6 @@ inline QString invalidKey(const QString &line)
 {
     return QStringLiteral("Invalid Key: ") + line + QLatin1Char('.');
 }
-inline QString cannotBeam(const QString &keyName)
-{
-    return QStringLiteral("Can't beam ") + keyName + QLatin1Char('.');
-}
 inline QString stillBeaming(int keys)
 {
     return keys == 1 ? QStringLiteral("1 key is still being beamed.")

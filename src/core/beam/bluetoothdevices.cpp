@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusVariant>
 #include <QMap>
 #include <QVariantMap>
 
@@ -40,14 +41,23 @@ ManagedObjects managedObjects()
     return qdbus_cast<ManagedObjects>(reply.arguments().constFirst());
 }
 
-QStringList poweredAdapters(const ManagedObjects &objects)
+enum class Power { Any, On };
+
+QStringList adapters(const ManagedObjects &objects, Power power)
 {
     QStringList adapters;
     for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
-        if (it->value(adapterInterface).value(QStringLiteral("Powered")).toBool())
+        if (!it->contains(adapterInterface))
+            continue;
+        if (power == Power::Any || it->value(adapterInterface).value(QStringLiteral("Powered")).toBool())
             adapters.append(it.key().path());
     }
     return adapters;
+}
+
+QStringList poweredAdapters(const ManagedObjects &objects)
+{
+    return adapters(objects, Power::On);
 }
 
 // BlueZ has the property only while the device is in range, and keeps 0 for "unknown".
@@ -123,9 +133,25 @@ BluetoothDevices::~BluetoothDevices()
         QDBusConnection::systemBus().send(adapterCall(adapter, QStringLiteral("StopDiscovery")));
 }
 
-bool BluetoothDevices::canBeam()
+BluetoothDevices::State BluetoothDevices::state()
 {
-    return !poweredAdapters(managedObjects()).isEmpty() && obexdAnswers();
+    const ManagedObjects objects = managedObjects();
+    if (adapters(objects, Power::Any).isEmpty() || !obexdAnswers())
+        return Absent;
+    return poweredAdapters(objects).isEmpty() ? Off : On;
+}
+
+QString BluetoothDevices::powerOn()
+{
+    const QStringList all = adapters(managedObjects(), Power::Any);
+    for (const QString &adapter : all) {
+        QDBusMessage set = QDBusMessage::createMethodCall(bluez, adapter, propertiesInterface, QStringLiteral("Set"));
+        set << adapterInterface << QStringLiteral("Powered") << QVariant::fromValue(QDBusVariant(true));
+        const QDBusMessage reply = QDBusConnection::systemBus().call(set, QDBus::Block, answerTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+    }
+    return all.isEmpty() ? QStringLiteral("no Bluetooth adapter") : QString();
 }
 
 QList<BluetoothDevice> BluetoothDevices::known()

@@ -29,8 +29,12 @@ public:
     explicit BluetoothDevices(QObject *parent = nullptr);
     ~BluetoothDevices() override;
 
-    // True when a powered adapter is there and obexd answers on the session bus, or can be started by D-Bus.
-    static bool canBeam();
+    // On: a powered adapter is there and obexd answers on the session bus, or can be started by D-Bus. Off: the same,
+    // but every adapter is switched off. Absent: no adapter, no obexd, or no bus.
+    enum State { On, Off, Absent };
+    static State state();
+    // Switches every adapter on; empty when done, else what BlueZ said.
+    static QString powerOn();
     // Every device BlueZ knows now, paired ones first.
     static QList<BluetoothDevice> known();
 

@@ -118,6 +118,12 @@ void TestCheck::outcome()
             QVERIFY2(expectedLines.contains(line) || expectedLines.contains(line + QLatin1Char('\r')),
                 qPrintable(QStringLiteral("unexpected debug line: ") + line));
     }
+    // The prize is good news; every other verdict is a refusal.
+    const QList<ShownMessage> shown = messagesDuring([&stand] { stand.window->checkButton->click(); });
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().icon, message == Message::prize ? QMessageBox::Information : QMessageBox::Critical);
+    QCOMPARE(shown.first().caption, QStringLiteral("Message"));
+    QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});
     QCOMPARE(readAll(stand.keyList), keyList);
     QCOMPARE(filesBelow(stand.store.root()), filesBefore);
     QCOMPARE(textsOf(stand.window->givenList), givenBefore);

@@ -174,7 +174,9 @@ void ZRKServer::check()
     const KeyListVerdict verdict =
         KeyListCheck(givenKeyPaths()).check(&keyList, [](const QString &line) { qDebug().noquote() << line; });
     keyList.close();
-    showMessage(verdictMessage(verdict));
+    // The prize is good news; the other verdicts are refusals.
+    showMessage(verdictMessage(verdict), QString(),
+        verdict.outcome == KeyListVerdict::Prize ? QMessageBox::Information : QMessageBox::Critical);
 }
 
 void ZRKServer::removeGivenKey()

@@ -540,7 +540,7 @@ void TestBeam::deviceChoice()
             if (firstSight.isEmpty()) {
                 firstSight = textsOf(devices);
                 okAtFirstSight = ok->isEnabled();
-                selectedAtFirstSight = !devices->selectedItems().isEmpty();
+                selectedAtFirstSight = !devices->selectedItems().isEmpty() || devices->currentItem();
                 discoveringWhileOpen = m_bluetooth->isDiscovering();
                 QVERIFY(m_bluetooth->addDevice(found, QStringLiteral("Found"), false, -60));
                 QVERIFY(m_bluetooth->setRssi(far, -40));

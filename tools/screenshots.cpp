@@ -1,19 +1,25 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Draws the pictures of the README: the window over a demo key store, one PNG per tab, and the choice of the
-// device that gets a key, over stand-in Bluetooth devices.
+// Draws the pictures of the README: the window over a demo key store, one PNG per tab, and, over stand-in Bluetooth
+// devices, the choice of the device that gets a key, a failed beam's notice and the question when Bluetooth is off.
 #include "demokeystore.h"
 #include "devicechoice.h"
+#include "ir.h"
+#include "keybeams.h"
 #include "keystore.h"
 #include "testsupport.h"
+#include "windowtestsupport.h"
 #include "zrkserver.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -22,7 +28,8 @@ void showDevicePaths(QListWidget *list, const QString &demoFolder)
 {
     for (int row = 0; row < list->count(); ++row) {
         QListWidgetItem *item = list->item(row);
-        item->setText(QStringLiteral("/home/root/Documents") + item->text().mid(demoFolder.size()));
+        if (item->text().startsWith(demoFolder))
+            item->setText(QStringLiteral("/home/root/Documents") + item->text().mid(demoFolder.size()));
     }
 }
 
@@ -41,21 +48,55 @@ bool saveTab(ZRKServer &window, int index, const QString &path)
     return save(window, path);
 }
 
-// Two paired phones and one that has just become visible, on a stand-in BlueZ.
+const QString annasPhone = QStringLiteral("5C:F3:70:8A:21:04");
+// Its owner has Bluetooth off: BlueZ's "Host is down".
+const QString goneAway = QStringLiteral("F0:99:B6:42:D3:E1");
+
+// Phones in range at different distances and one known phone out of range, on a stand-in BlueZ.
+bool addDemoDevices(StandInBluetooth &bluetooth)
+{
+    return bluetooth.error().isEmpty() && bluetooth.addAdapter()
+        && bluetooth.addDevice(annasPhone, QStringLiteral("Anna's phone"), true, -48)
+        && bluetooth.addDevice(QStringLiteral("A4:C1:38:0B:7E:19"), QStringLiteral("Stand tablet"), true, -71)
+        && bluetooth.addDevice(QStringLiteral("F0:99:B6:42:D3:6A"), QStringLiteral("Galaxy A54"), false, -60)
+        && bluetooth.addDevice(goneAway, QStringLiteral("Visitor Phone"), false, -83)
+        && bluetooth.addDeviceOutOfRange(QStringLiteral("00:1A:7D:DA:71:13"), QStringLiteral("Stranger Speaker"));
+}
+
+// Issues a key for the first photo to the device of that address and waits for its beam to end.
+bool issueTo(ZRKServer &window, const QString &address)
+{
+    window.sendList->setCurrentRow(0);
+    devicesChosenDuring(address, [&window] { window.sendNewKeyButton->click(); });
+    return QTest::qWaitFor([&window] { return window.findChildren<Ir *>().isEmpty(); }, 30000);
+}
+
 bool saveDeviceChoice(ZRKServer &window, const QString &path)
 {
-    StandInBluetooth bluetooth;
-    if (!bluetooth.error().isEmpty() || !bluetooth.addAdapter()
-        || !bluetooth.addDevice(QStringLiteral("5C:F3:70:8A:21:04"), QStringLiteral("Anna's phone"), true)
-        || !bluetooth.addDevice(QStringLiteral("A4:C1:38:0B:7E:19"), QStringLiteral("Stand tablet"), true)
-        || !bluetooth.addDevice(QStringLiteral("F0:99:B6:42:D3:6A"), QStringLiteral("Galaxy A54"), false)) {
-        qCritical("the stand-in Bluetooth did not start: %s", qPrintable(bluetooth.error()));
-        return false;
-    }
-    DeviceChoice choice({}, &window);
-    choice.resize(300, 220);
+    DeviceChoice choice(window.findChild<KeyBeams *>()->deliveries(), &window);
+    choice.resize(300, 260);
     choice.show();
     return save(choice, path);
+}
+
+// The question is grabbed while it is open, and then cancelled.
+bool saveBluetoothOffQuestion(ZRKServer &window, StandInBluetooth &bluetooth, const QString &path)
+{
+    bool saved = false;
+    if (!bluetooth.setPowered(false))
+        return false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        saved = save(*box, path);
+        box->reject();
+    });
+    poll.start(20);
+    window.sendList->setCurrentRow(0);
+    window.sendNewKeyButton->click();
+    return saved && bluetooth.setPowered(true);
 }
 
 } // namespace
@@ -76,8 +117,10 @@ int main(int argc, char **argv)
     }
     KeyStore::setDocumentFolderForTesting(documents);
 
+    // Before the window: Qt keeps its first connection to each bus.
+    StandInBluetooth bluetooth;
     ZRKServer window;
-    window.resize(460, 340);
+    window.resize(460, 400);
     for (QListWidget *list : {window.sendList, window.checkList, window.givenList}) {
         // An empty list means the window no longer reads the store: such a picture must not reach the README.
         if (list->count() == 0) {
@@ -88,9 +131,20 @@ int main(int argc, char **argv)
         list->setCurrentRow(0);
     }
     window.show();
-    const bool saved = saveTab(window, 0, output.filePath(QStringLiteral("send-tab.png")))
+    bool saved = saveTab(window, 0, output.filePath(QStringLiteral("send-tab.png")))
         && saveTab(window, 1, output.filePath(QStringLiteral("check-tab.png")))
-        && saveTab(window, 2, output.filePath(QStringLiteral("given-keys-tab.png")))
+        && saveTab(window, 2, output.filePath(QStringLiteral("given-keys-tab.png")));
+    // Then a key that arrives and one that does not: the device choice shows what Anna's phone got, and the window
+    // tells the failure above the tabs.
+    window.tabWidget->setCurrentIndex(0);
+    window.refreshNewPhotosButton->click();
+    saved = saved && addDemoDevices(bluetooth) && issueTo(window, annasPhone) && issueTo(window, goneAway)
         && saveDeviceChoice(window, output.filePath(QStringLiteral("device-choice.png")));
+    showDevicePaths(window.givenList, documents);
+    window.tabWidget->setCurrentIndex(2);
+    saved = saved && save(window, output.filePath(QStringLiteral("beam-notice.png")))
+        && saveBluetoothOffQuestion(window, bluetooth, output.filePath(QStringLiteral("bluetooth-off.png")));
+    if (!saved)
+        qCritical("the stand-in Bluetooth did not take the demo devices, or a beam did not end");
     return saved ? 0 : 1;
 }

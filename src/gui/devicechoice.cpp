@@ -53,6 +53,8 @@ DeviceChoice::DeviceChoice(const QHash<QString, QString> &notes, QWidget *parent
     connect(&m_bluetooth, &BluetoothDevices::rssiChanged, this, &DeviceChoice::updateRssi);
 
     m_buttons->button(QDialogButtonBox::Ok)->setEnabled(false);
+    // A list that gets the focus marks its first row as current, which reads as a choice made; Cancel takes it.
+    m_buttons->button(QDialogButtonBox::Cancel)->setFocus();
     const QList<BluetoothDevice> known = BluetoothDevices::known();
     for (const BluetoothDevice &device : known)
         add(device);

@@ -665,8 +665,7 @@ void TestBeam::withoutBluetooth()
     }
     // Issued, the key would go nowhere: nothing changes, and the operator is told why.
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(
-        shown.first().text, QStringLiteral("No key can be beamed: this device has neither Bluetooth nor infrared."));
+    QCOMPARE(shown.first().text, Message::noLink);
     QCOMPARE(shown.first().caption, QStringLiteral("Message"));
     QCOMPARE(shown.first().icon, QMessageBox::Critical);
     QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});

@@ -314,6 +314,9 @@ QString RandomOps::issue(bool infrared)
         return showsMessages(click, {Message::selectItem});
     if (!m_files.contains(photoPath))
         return showsMessages(click, {Message::photoGone});
+    // Issued, the key would go nowhere: nothing changes.
+    if (!infrared)
+        return showsMessages(click, {Message::noLink});
     const QString keyPath = folderOf(photoPath) + keyName(number);
     if (m_files.contains(keyPath))
         return showsMessages(click, {Message::cannotRename});
@@ -323,8 +326,6 @@ QString RandomOps::issue(bool infrared)
     const QString sentPath = QStringLiteral(".sentKeys/") + keyName(number);
     m_given.append(absolute(sentPath));
     m_everDrawn.append(number);
-    if (!infrared)
-        return showsMessages(click, {});
     if (m_files.contains(sentPath) || !sentKeysHaveRoomFor(m_files.value(keyPath)))
         return showsMessages(click, {Message::cannotMove});
     moveFile(keyPath, sentPath);

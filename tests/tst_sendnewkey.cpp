@@ -163,8 +163,7 @@ void TestSendNewKey::withoutAnyLinkNothingChanges()
 
     // Issued, the key would only have been renamed, and the visitor would have got nothing.
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(
-        shown.first().text, QStringLiteral("No key can be beamed: this device has neither Bluetooth nor infrared."));
+    QCOMPARE(shown.first().text, Message::noLink);
     QCOMPARE(shown.first().icon, QMessageBox::Critical);
     QVERIFY(debug.lines().isEmpty());
     QCOMPARE(filesBelow(store.root()), filesBefore);

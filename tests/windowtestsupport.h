@@ -23,6 +23,7 @@ inline const QString cannotRead = QStringLiteral("Can't read file.");
 inline const QString prize = QStringLiteral("Give them a T-Shirt!");
 inline const QString noKeys = QStringLiteral("No keys in list.");
 inline const QString noLink = QStringLiteral("No key can be beamed: this device has neither Bluetooth nor infrared.");
+inline const QString keyListTooLong = QStringLiteral("Key list too long.");
 inline QString invalidKey(const QString &line)
 {
     return QStringLiteral("Invalid Key: ") + line + QLatin1Char('.');

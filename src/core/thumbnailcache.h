@@ -12,8 +12,10 @@
 #include <functional>
 
 // Thumbnails remembered between refreshes, so that only new photos cost a decode. A file is known by its identity
-// (device, inode, size and modification time), which a rename keeps: a photo that becomes a key, or comes back,
-// is not decoded again, while a file written anew is. Safe to use from any number of threads at once.
+// (device, inode, size, modification time and change time): a file written anew is decoded again, even when whoever
+// wrote it put its size and modification time back, since only the kernel sets the change time. A rename sets it
+// too, so a photo that becomes a key, or comes back, costs one decode more. Safe to use from any number of threads
+// at once.
 class ThumbnailCache
 {
 public:
@@ -36,10 +38,12 @@ private:
         quint64 inode = 0;
         qint64 size = 0;
         qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
         bool operator==(const Identity &other) const;
         friend size_t qHash(const Identity &identity, size_t seed)
         {
-            return qHashMulti(seed, identity.device, identity.inode, identity.size, identity.modifiedNs);
+            return qHashMulti(
+                seed, identity.device, identity.inode, identity.size, identity.modifiedNs, identity.changedNs);
         }
     };
     using FileKey = std::pair<quint64, quint64>;

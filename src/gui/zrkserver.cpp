@@ -11,6 +11,7 @@
 #include "keybeams.h"
 #include "keylistcheck.h"
 #include "keystore.h"
+#include "moverecovery.h"
 #include "regularfile.h"
 #include "scanprogress.h"
 #include "thumbnail.h"
@@ -57,6 +58,8 @@ QString verdictMessage(const KeyListVerdict &verdict)
         return QStringLiteral("Give them a T-Shirt!");
     case KeyListVerdict::NoKeys:
         return QStringLiteral("No keys in list.");
+    case KeyListVerdict::TooLong:
+        return QStringLiteral("Key list too long.");
     case KeyListVerdict::InvalidKey:
         break;
     }
@@ -87,6 +90,8 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name)
 
     // Only the sent-keys folder is ever created: a missing document folder means there is nothing to give away.
     QDir().mkdir(KeyStore::sentKeysFolder());
+    // A move that a kill or a power cut interrupted is finished or undone before a list could show its photo twice.
+    MoveRecovery::finishInterruptedMoves();
 
     refreshNewPhotoList();
     refreshCheckList();
@@ -146,11 +151,14 @@ void ZRKServer::sendNewKey()
         return;
     }
     const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
-    moveToGivenList(photoItem, sentPath);
+    // A key whose photo never reached the sent-keys folder was not issued: the photo goes back to its name, and its
+    // entry stays on the Send list, showing where the photo is.
     if (const FileMove::Result sent = FileMove::move(keyPath, sentPath); !sent.moved) {
+        photoItem->setText(FileMove::move(keyPath, photoPath).moved ? photoPath : keyPath);
         showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
+    moveToGivenList(photoItem, sentPath);
     m_beams->beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
 }

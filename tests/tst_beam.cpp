@@ -246,7 +246,9 @@ void TestBeam::sideBySide()
     const QString visitorKey = store.sentKeys() + QLatin1Char('/') + keyNameAt(window.givenList, 2);
     QTRY_VERIFY(window.givenList->item(2)->toolTip().startsWith(QStringLiteral("Beamed to Visitor")));
     QCOMPARE(window.findChildren<Ir *>().size(), 2);
-    QVERIFY(window.givenList->item(0)->toolTip().startsWith(QStringLiteral("Waiting to be beamed to Silent")));
+    QCOMPARE(window.givenList->item(0)->toolTip(), QStringLiteral("Beaming to Silent (%1): 0%.").arg(silentPhone));
+    QCOMPARE(
+        window.givenList->item(1)->toolTip(), QStringLiteral("Waiting to be beamed to Silent (%1).").arg(silentPhone));
     // Beams to one phone still go one after another: the second key for the silent phone has not started.
     QCOMPARE(withoutPaths(m_bluetooth->obexCalls()),
         (QStringList {QStringLiteral("CreateSession\t") + silentPhone,

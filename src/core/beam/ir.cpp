@@ -77,6 +77,9 @@ void Ir::start()
         Q_EMIT progressed(this);
     });
     m_transfer->start(m_fileName);
+    // No longer waiting, even while the receiver has not said how much arrived.
+    m_percent = 0;
+    Q_EMIT progressed(this);
 }
 
 void Ir::finish(const BeamFailure &failure)

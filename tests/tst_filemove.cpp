@@ -109,6 +109,7 @@ private Q_SLOTS:
     void nextStartSettlesAMoveKilledAtAnyStep();
     void nextStartTrustsMarkersOnlyAsFarAsTheFilesAgree_data();
     void nextStartTrustsMarkersOnlyAsFarAsTheFilesAgree();
+    void nextStartUndoesAMoveWhoseSourceCannotGo();
 };
 
 void TestFileMove::init()
@@ -432,6 +433,28 @@ void TestFileMove::nextStartTrustsMarkersOnlyAsFarAsTheFilesAgree()
     QCOMPARE(filesBelow(store.root()), left);
     for (const QString &file : std::as_const(left))
         QCOMPARE(readAll(root + file), file == copyLeft ? copyBytes : photo);
+}
+
+void TestFileMove::nextStartUndoesAMoveWhoseSourceCannotGo()
+{
+    // Withdrawing from a card that has since become read-only, killed once the copy had its name.
+    const KeyStoreFixture store;
+    const ScratchFileSystem card(store.sentKeys(), 1024);
+    ZRK_REQUIRE_MOUNTED(card);
+    const QByteArray photo = photoBytes();
+    const QString source = writeFileAt(KeyStore::sentPath(QStringLiteral("zrk_7.key.jpg")), photo);
+    const QString copy = writeFileAt(KeyStore::returnPath(source), photo);
+    const MoveMarker marker {QFile::encodeName(source), "zrk_7.key.jpg", photo.size(),
+        QCryptographicHash::hash(photo, QCryptographicHash::Sha256)};
+    writeFileAt(store.documents() + QStringLiteral("/.zrk-moving-AbC123"), marker.encoded());
+    QCOMPARE(::mount(nullptr, QFile::encodeName(store.sentKeys()).constData(), nullptr,
+                 MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr),
+        0);
+
+    MoveRecovery::finishInterruptedMoves();
+
+    QCOMPARE(filesBelow(store.documents()), QStringList {QStringLiteral(".sentKeys/zrk_7.key.jpg")});
+    QCOMPARE(readAll(source), photo);
 }
 
 QTEST_MAIN(TestFileMove)

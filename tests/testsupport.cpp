@@ -174,6 +174,18 @@ ScratchFileSystem::ScratchFileSystem(const QString &folder, int sizeKiB) : m_fol
         m_error = qt_error_string(errno);
 }
 
+ScratchFileSystem::ScratchFileSystem(const QString &folder, const QString &source) : m_folder(folder)
+{
+    if (!mountsPromised()) {
+        m_error = QStringLiteral("not in a private mount namespace");
+        return;
+    }
+    QDir().mkpath(folder);
+    if (::mount(QFile::encodeName(source).constData(), QFile::encodeName(folder).constData(), nullptr, MS_BIND, nullptr)
+        != 0)
+        m_error = qt_error_string(errno);
+}
+
 ScratchFileSystem::~ScratchFileSystem()
 {
     if (isMounted())

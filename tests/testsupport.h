@@ -63,6 +63,9 @@ class ScratchFileSystem
 {
 public:
     ScratchFileSystem(const QString &folder, int sizeKiB);
+    // Or the folder source mounted over folder as well: one file system in two places, between which a rename fails
+    // as between two file systems.
+    ScratchFileSystem(const QString &folder, const QString &source);
     ~ScratchFileSystem();
     ScratchFileSystem(const ScratchFileSystem &) = delete;
     ScratchFileSystem &operator=(const ScratchFileSystem &) = delete;

@@ -172,7 +172,7 @@ QString RandomOps::step()
         {12, &RandomOps::withdraw},
         {16, &RandomOps::check},
         {3, &RandomOps::restart},
-        {3, &RandomOps::killMoveAndRestart},
+        {2, &RandomOps::killMoveAndRestart},
     };
     static const int total = [] {
         int sum = 0;

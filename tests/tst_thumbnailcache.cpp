@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "testsupport.h"
+#include "thumbnail.h"
 #include "thumbnailcache.h"
 
 #include <QAtomicInt>
@@ -34,12 +35,17 @@ bool sameTime(const struct timespec &a, const struct timespec &b)
 class CountingMaker
 {
 public:
-    QImage make(const QString &path)
+    QImage make(const QString &path, qreal devicePixelRatio)
     {
         m_made.fetchAndAddRelaxed(1);
-        QImage image(33, 22, QImage::Format_RGB32);
+        QImage image(Thumbnail::pixelSize(devicePixelRatio), QImage::Format_RGB32);
+        image.setDevicePixelRatio(devicePixelRatio);
         image.fill(QColor::fromRgb(QRgb(QFileInfo(path).size())));
         return image;
+    }
+    ThumbnailCache::Maker maker()
+    {
+        return [this](const QString &path, qreal devicePixelRatio) { return make(path, devicePixelRatio); };
     }
     int made() const { return m_made.loadRelaxed(); }
 
@@ -60,6 +66,7 @@ private Q_SLOTS:
     void servedAgainWhileUnchanged();
     void madeAgainAfterAChange_data();
     void madeAgainAfterAChange();
+    void madeForTheScreensRatio();
     void memoryStaysBounded();
 };
 
@@ -73,7 +80,7 @@ void TestThumbnailCache::servedAgainWhileUnchanged()
     KeyStoreFixture store;
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
     CountingMaker maker;
-    ThumbnailCache cache([&maker](const QString &path) { return maker.make(path); });
+    ThumbnailCache cache(maker.maker());
 
     const QImage first = cache.thumbnailOf(photo);
     // Read, as a decode reads it: that changes its access time only.
@@ -114,7 +121,7 @@ void TestThumbnailCache::madeAgainAfterAChange()
     const QByteArray oldBytes = jpegBytes(QSize(64, 48), 1);
     const QString photo = store.writeFile(QStringLiteral("photo.jpg"), oldBytes);
     CountingMaker maker;
-    ThumbnailCache cache([&maker](const QString &path) { return maker.make(path); });
+    ThumbnailCache cache(maker.maker());
     cache.thumbnailOf(photo);
     const qsizetype oneEntry = cache.bytes();
     const struct stat before = statusOf(photo);
@@ -144,11 +151,27 @@ void TestThumbnailCache::madeAgainAfterAChange()
     QCOMPARE(cache.bytes(), oneEntry);
 }
 
+void TestThumbnailCache::madeForTheScreensRatio()
+{
+    KeyStoreFixture store;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
+    CountingMaker maker;
+    ThumbnailCache cache(maker.maker());
+
+    QCOMPARE(cache.thumbnailOf(photo).size(), QSize(33, 22));
+    // Shown on a screen of another ratio, the small one would be blown up: a sharp one is made.
+    const QImage sharp = cache.thumbnailOf(photo, 2);
+    QCOMPARE(sharp.size(), QSize(66, 44));
+    QCOMPARE(sharp.devicePixelRatio(), 2.0);
+    QCOMPARE(cache.thumbnailOf(photo, 2), sharp);
+    QCOMPARE(maker.made(), 2);
+}
+
 void TestThumbnailCache::memoryStaysBounded()
 {
     KeyStoreFixture store;
     // Pictures far larger than thumbnails, so that a few dozen would pass the bound.
-    ThumbnailCache cache([](const QString &) {
+    ThumbnailCache cache([](const QString &, qreal) {
         QImage image(1000, 1000, QImage::Format_RGB32);
         image.fill(Qt::gray);
         return image;

@@ -3,20 +3,23 @@
 
 // Draws the pictures of the README: the window over a demo key store, one PNG per tab, and, over stand-in Bluetooth
 // devices, the choice of the device that gets a key, a failed beam's notice and the question when Bluetooth is off.
+// With --phone, on a phone's screen (a small one, which the caller gives the platform): the window fills the
+// screen, and the pictures' names begin with "phone-".
 #include "demokeystore.h"
 #include "devicechoice.h"
 #include "ir.h"
 #include "keybeams.h"
 #include "keystore.h"
+#include "qpeapplication.h"
 #include "testsupport.h"
 #include "windowtestsupport.h"
 #include "zrkserver.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -71,10 +74,12 @@ bool issueTo(ZRKServer &window, const QString &address)
     return QTest::qWaitFor([&window] { return window.findChildren<Ir *>().isEmpty(); }, 30000);
 }
 
-bool saveDeviceChoice(ZRKServer &window, const QString &path)
+// On a phone the choice keeps the size it takes when the window opens it.
+bool saveDeviceChoice(ZRKServer &window, bool phone, const QString &path)
 {
     DeviceChoice choice(window.findChild<KeyBeams *>()->deliveries(), &window);
-    choice.resize(300, 260);
+    if (!phone)
+        choice.resize(300, 260);
     choice.show();
     return save(choice, path);
 }
@@ -103,12 +108,14 @@ bool saveBluetoothOffQuestion(ZRKServer &window, StandInBluetooth &bluetooth, co
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    if (argc != 2) {
-        qCritical("usage: zrk-screenshots OUTPUT-FOLDER");
+    QPEApplication app(argc, argv, QPEApplication::GuiClient);
+    const bool phone = argc == 3 && qstrcmp(argv[1], "--phone") == 0;
+    if (argc != 2 && !phone) {
+        qCritical("usage: zrk-screenshots [--phone] OUTPUT-FOLDER");
         return 2;
     }
-    const QDir output(QString::fromLocal8Bit(argv[1]));
+    const QDir output(QString::fromLocal8Bit(argv[argc - 1]));
+    const QString prefix = phone ? QStringLiteral("phone-") : QString();
     QTemporaryDir demo;
     const QString documents = demo.path() + QStringLiteral("/Documents");
     if (!demo.isValid() || !DemoKeyStore::fill(documents) || !output.mkpath(QStringLiteral("."))) {
@@ -120,7 +127,10 @@ int main(int argc, char **argv)
     // Before the window: Qt keeps its first connection to each bus.
     StandInBluetooth bluetooth;
     ZRKServer window;
-    window.resize(460, 400);
+    if (phone)
+        window.setGeometry(window.screen()->availableGeometry());
+    else
+        window.resize(460, 400);
     for (QListWidget *list : {window.sendList, window.checkList, window.givenList}) {
         // An empty list means the window no longer reads the store: such a picture must not reach the README.
         if (list->count() == 0) {
@@ -131,19 +141,19 @@ int main(int argc, char **argv)
         list->setCurrentRow(0);
     }
     window.show();
-    bool saved = saveTab(window, 0, output.filePath(QStringLiteral("send-tab.png")))
-        && saveTab(window, 1, output.filePath(QStringLiteral("check-tab.png")))
-        && saveTab(window, 2, output.filePath(QStringLiteral("given-keys-tab.png")));
+    bool saved = saveTab(window, 0, output.filePath(prefix + QStringLiteral("send-tab.png")))
+        && saveTab(window, 1, output.filePath(prefix + QStringLiteral("check-tab.png")))
+        && saveTab(window, 2, output.filePath(prefix + QStringLiteral("given-keys-tab.png")));
     // Then a key that arrives and one that does not: the device choice shows what Anna's phone got, and the window
     // tells the failure above the tabs.
     window.tabWidget->setCurrentIndex(0);
     window.refreshNewPhotosButton->click();
     saved = saved && addDemoDevices(bluetooth) && issueTo(window, annasPhone) && issueTo(window, goneAway)
-        && saveDeviceChoice(window, output.filePath(QStringLiteral("device-choice.png")));
+        && saveDeviceChoice(window, phone, output.filePath(prefix + QStringLiteral("device-choice.png")));
     showDevicePaths(window.givenList, documents);
     window.tabWidget->setCurrentIndex(2);
-    saved = saved && save(window, output.filePath(QStringLiteral("beam-notice.png")))
-        && saveBluetoothOffQuestion(window, bluetooth, output.filePath(QStringLiteral("bluetooth-off.png")));
+    saved = saved && save(window, output.filePath(prefix + QStringLiteral("beam-notice.png")))
+        && saveBluetoothOffQuestion(window, bluetooth, output.filePath(prefix + QStringLiteral("bluetooth-off.png")));
     if (!saved)
         qCritical("the stand-in Bluetooth did not take the demo devices, or a beam did not end");
     return saved ? 0 : 1;

@@ -73,17 +73,24 @@ bool writeLockFile(
         && file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
 }
 
-// A socket file as a crashed holder leaves it: bound once, nobody listening.
-bool leaveDeadSocket(const QString &path)
+// The address of the socket file at path; none when the path is too long for one.
+std::optional<sockaddr_un> socketAddress(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     if (name.size() >= qsizetype(sizeof address.sun_path))
-        return false;
+        return std::nullopt;
     qstrcpy(address.sun_path, name.constData());
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    return address;
+}
+
+// A socket file as a crashed holder leaves it: bound once, nobody listening.
+bool leaveDeadSocket(const QString &path)
+{
+    const std::optional<sockaddr_un> address = socketAddress(path);
+    const int fd = address ? socket(AF_UNIX, SOCK_STREAM, 0) : -1;
+    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&*address), sizeof *address) == 0;
     if (fd >= 0)
         close(fd);
     return bound;
@@ -95,14 +102,9 @@ constexpr uid_t otherUser = 54321;
 // A connection to the socket at path that the test drives byte by byte, as any client could; -1 when none.
 int connectRaw(const QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (name.size() >= qsizetype(sizeof address.sun_path))
-        return -1;
-    qstrcpy(address.sun_path, name.constData());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+    const std::optional<sockaddr_un> address = socketAddress(path);
+    const int fd = address ? socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&*address), sizeof *address) == 0)
         return fd;
     if (fd >= 0)
         close(fd);
@@ -129,6 +131,29 @@ qint64 peakResidentKiB(qint64 pid)
     }
     return -1;
 }
+
+// A holder in a process of its own, whose memory can be read apart from the test's; killed when it goes.
+class HolderProcess
+{
+public:
+    explicit HolderProcess(const QString &folder)
+    {
+        m_process.start(QCoreApplication::applicationFilePath(), {claimAndWaitOption, folder});
+    }
+    ~HolderProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished(30000);
+    }
+    HolderProcess(const HolderProcess &) = delete;
+    HolderProcess &operator=(const HolderProcess &) = delete;
+
+    bool claimed() { return m_process.waitForReadyRead(30000) && m_process.readLine() == "claimed\n"; }
+    qint64 processId() const { return m_process.processId(); }
+
+private:
+    QProcess m_process;
+};
 
 } // namespace
 
@@ -165,7 +190,6 @@ private:
     // the returned guard goes.
     [[nodiscard]] auto useEnvironment(const QByteArray &runtimeFolder);
     QString ownFolder() const { return folder() + QStringLiteral("/home/.cache/zrk-server"); }
-    bool startHolder(QProcess &holder);
 
     std::unique_ptr<QTemporaryDir> m_folder;
 };
@@ -450,21 +474,11 @@ void TestInstanceGuard::unsoundOwnFolderFails()
     QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), QStringList());
 }
 
-bool TestInstanceGuard::startHolder(QProcess &holder)
-{
-    holder.start(QCoreApplication::applicationFilePath(), {claimAndWaitOption, folder()});
-    return holder.waitForReadyRead(30000) && holder.readLine() == "claimed\n";
-}
-
 // Before the limits, 200 MB without a newline grew the holder by 200 MB.
 void TestInstanceGuard::floodingClientIsClosed()
 {
-    QProcess holder;
-    const auto stop = qScopeGuard([&holder] {
-        holder.kill();
-        holder.waitForFinished(30000);
-    });
-    QVERIFY(startHolder(holder));
+    HolderProcess holder(folder());
+    QVERIFY(holder.claimed());
     InstanceGuard warmUp(folder());
     QCOMPARE(warmUp.claim(), InstanceGuard::ActivatedRunning);
     const qint64 peakBefore = peakResidentKiB(holder.processId());
@@ -494,12 +508,8 @@ void TestInstanceGuard::floodingClientIsClosed()
 
 void TestInstanceGuard::silentClientsAreClosed()
 {
-    QProcess holder;
-    const auto stop = qScopeGuard([&holder] {
-        holder.kill();
-        holder.waitForFinished(30000);
-    });
-    QVERIFY(startHolder(holder));
+    HolderProcess holder(folder());
+    QVERIFY(holder.claimed());
     QList<int> clients;
     const auto closeClients = qScopeGuard([&clients] {
         for (const int fd : std::as_const(clients))

@@ -46,10 +46,11 @@ void collectLeftOut(const QByteArray &path, const QByteArray &name, const QByteA
 void collectUndecodable(const QString &folder, const QString &pattern, QByteArrayList &leftOut)
 {
     const QByteArray nativeFolder = QFile::encodeName(folder);
+    const QByteArray nativePattern = QFile::encodeName(pattern);
     const QByteArrayList names = visibleNames(nativeFolder);
     for (const QByteArray &name : names) {
         if (!name.isValidUtf8())
-            collectLeftOut(nativeFolder + '/' + name, name, QFile::encodeName(pattern), leftOut);
+            collectLeftOut(nativeFolder + '/' + name, name, nativePattern, leftOut);
     }
 }
 

@@ -31,7 +31,10 @@ namespace {
 constexpr int defaultPhotoCount = 100;
 // The slow route takes some 8 s a round on the default corpus.
 constexpr int maxFullDecodeRounds = 3;
-constexpr int keyCount = 100000;
+// As many keys as a list within the size bound holds: some 22 bytes a line.
+constexpr int checkKeyCount = 45000;
+// A visitor's list of blank lines that once froze the window for minutes.
+constexpr qint64 overlongListBytes = 99000000;
 // The key store the start-up is measured on.
 constexpr int defaultStartUpKeys = 5000;
 constexpr int defaultStartUpPhotos = 2000;
@@ -48,6 +51,7 @@ constexpr double fullDecodeAllCoresGoal = 0.08;
 constexpr double vipsGoal = 0.4;
 constexpr double memoryGoalMiB = 40;
 constexpr double checkGoalMs = 150;
+constexpr double refusalGoalMs = 1;
 
 constexpr double notMeasured = -1;
 
@@ -357,21 +361,58 @@ void measureStartUp(const Scratch &scratch, int photoCount, int keyCount, int ro
           << Qt::endl;
 }
 
+// Refused from its size alone, however many keys were issued.
+void measureOverlongList(const Scratch &scratch, const KeyListFixture &fixture, double checkMs, int rounds)
+{
+    progress(QStringLiteral("key list over the size bound"));
+    const QString path = scratch.root() + QStringLiteral("/blank-lines.list");
+    QFile list(path);
+    if (!list.open(QIODevice::WriteOnly))
+        return;
+    const QByteArray blankLines(1024 * 1024, '\n');
+    for (qint64 left = overlongListBytes; left > 0; left -= blankLines.size())
+        list.write(blankLines.constData(), std::min(left, qint64(blankLines.size())));
+    list.close();
+    const KeyListFixture alone {{}, path};
+    const KeyListFixture withKeys {fixture.issuedKeyPaths, path};
+    const bool refused = checkKeyList(alone, true).outcome == KeyListVerdict::TooLong
+        && checkKeyList(withKeys, true).outcome == KeyListVerdict::TooLong;
+    const QList<double> ms =
+        medianMs({{[&] { checkKeyList(alone, true); }, rounds}, {[&] { checkKeyList(withKeys, true); }, rounds}});
+    QFile::remove(path);
+
+    out() << Qt::endl
+          << QStringLiteral("== Key list of %1 MB of blank lines, over the %2 MiB bound (median of %3 rounds)")
+                 .arg(overlongListBytes / 1e6, 0, 'f', 1)
+                 .arg(KeyListCheck::maxListBytes / 1048576)
+                 .arg(rounds)
+          << Qt::endl;
+    printRow(QStringLiteral("route (ratio = refusal / check of the list above)"), QStringLiteral("cost"),
+        QStringLiteral("ratio"), QStringLiteral("goal"));
+    const QStringList labels {QStringLiteral("refused: open, size, verdict"),
+        QStringLiteral("the same against %1 issued keys").arg(fixture.issuedKeyPaths.size())};
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        printRow(labels.at(i), QStringLiteral("%1 ms").arg(ms.at(i), 0, 'f', 3),
+            QString::number(ms.at(i) / checkMs, 'f', 4),
+            QStringLiteral("<  %1 ms  %2").arg(refusalGoalMs).arg(verdict(ms.at(i) < refusalGoalMs)));
+    printRow(QStringLiteral("verdict"), refused ? QStringLiteral("Key list too long.") : QStringLiteral("WRONG"));
+}
+
 void measureCheck(const Scratch &scratch, int rounds)
 {
     progress(QStringLiteral("key list check"));
-    const KeyListFixture fixture = writeKeyList(scratch.root(), keyCount);
+    const KeyListFixture fixture = writeKeyList(scratch.root(), checkKeyCount);
     const bool prize = checkKeyList(fixture, false).outcome == KeyListVerdict::Prize;
     // Debug lines would measure the terminal; they go nowhere instead.
     const QtMessageHandler previous = qInstallMessageHandler(discardMessage);
     const QList<double> ms =
         medianMs({{[&] { checkKeyList(fixture, false); }, rounds}, {[&] { checkKeyList(fixture, true); }, rounds}});
-    qInstallMessageHandler(previous);
 
     out() << Qt::endl
-          << QStringLiteral("== Key list check: %1 lines against %1 issued keys, every line valid (median of %2 "
-                            "rounds)")
-                 .arg(keyCount)
+          << QStringLiteral("== Key list check: %1 lines (%2 KiB) against %1 issued keys, every line valid, every "
+                            "photo looked at (median of %3 rounds)")
+                 .arg(checkKeyCount)
+                 .arg(QFileInfo(fixture.listPath).size() / 1024)
                  .arg(rounds)
           << Qt::endl;
     const QStringList labels {
@@ -380,6 +421,8 @@ void measureCheck(const Scratch &scratch, int rounds)
         printRow(labels.at(i), QStringLiteral("%1 ms").arg(ms.at(i), 0, 'f', 1), {},
             QStringLiteral("<  %1  %2").arg(checkGoalMs).arg(verdict(ms.at(i) < checkGoalMs)));
     printRow(QStringLiteral("verdict"), prize ? QStringLiteral("prize") : QStringLiteral("WRONG"));
+    measureOverlongList(scratch, fixture, ms.at(1), rounds);
+    qInstallMessageHandler(previous);
 }
 
 dev_t deviceOf(const QString &path)

@@ -51,7 +51,7 @@ bool djpegEighthScale(const QStringList &files);
 // One vipsthumbnail process making all thumbnails into outputFolder; false when that fails (not installed).
 bool vipsThumbnails(const QStringList &files, const QString &outputFolder);
 
-// A key list whose lines are all issued keys, and the paths of those keys.
+// A key list whose lines are all issued keys, and the paths of those keys' photos, written empty beside it.
 struct KeyListFixture
 {
     QStringList issuedKeyPaths;

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QBuffer photo;
     photo.setData(reinterpret_cast<const char *>(data), qsizetype(size));
     photo.open(QIODevice::ReadOnly);
-    const QImage thumbnail = CameraPreview::thumbnail(JpegHeaders::read(&photo));
+    const QImage thumbnail = CameraPreview::thumbnail(JpegHeaders::read(&photo), Thumbnail::size());
     if (!thumbnail.isNull() && thumbnail.size() != Thumbnail::size())
         abort();
     return 0;

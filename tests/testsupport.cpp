@@ -20,7 +20,10 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -135,6 +138,25 @@ QStringList filesBelow(const QString &folder)
         files.append(QDir(folder).relativeFilePath(it.next()));
     files.sort();
     return files;
+}
+
+bool killedAtStep(int step, const std::function<void()> &moves, FileMove::TestHooks hooks)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int steps = 0;
+        hooks.betweenSteps = [&steps, step] {
+            if (++steps == step)
+                ::raise(SIGKILL);
+        };
+        FileMove::setTestHooks(hooks);
+        moves();
+        // Nothing of the parent's, such as its temporary folders, is cleaned up by the child.
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    return WIFSIGNALED(status);
 }
 
 ScratchFileSystem::ScratchFileSystem(const QString &folder, int sizeKiB) : m_folder(folder)

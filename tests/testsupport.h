@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "filemove.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
@@ -83,6 +85,10 @@ private:
             QSKIP("needs the private mount namespace that ctest runs it in");                                          \
         }                                                                                                              \
     } while (false)
+
+// Runs moves in a child process that is killed, as a kill or a power cut stops the program, at the step-th step
+// that they take between changes to the disk (with hooks of the layout's own besides); false when they ended first.
+bool killedAtStep(int step, const std::function<void()> &moves, FileMove::TestHooks hooks = {});
 
 // Makes infrared available by putting a recording obexftp first on PATH and standing in for a kernel with IrDA
 // sockets, or unavailable with a PATH that has none. The recording script notes, for every beam, whether the named

@@ -1,10 +1,12 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "keylistcheck.h"
 #include "testsupport.h"
 #include "windowtestsupport.h"
 #include "zrkserver.h"
 
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QTest>
@@ -37,7 +39,19 @@ public:
     std::unique_ptr<ZRKServer> window;
 };
 
+enum class SinceIssued { Untouched, Removed, RemovedAndPutBack, ReplacedByLink, ReplacedByFolder };
+
+// A key list of exactly size bytes: issued keys, blank lines to fill, and lastLine at its end.
+QByteArray keyListOfSize(qint64 size, const QByteArray &lastLine)
+{
+    const QByteArray key = "zrk_5.key.jpg\n";
+    const qint64 keys = (size - lastLine.size()) / key.size();
+    return key.repeated(keys) + QByteArray(size - lastLine.size() - keys * key.size(), '\n') + lastLine;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(SinceIssued)
 
 class TestCheck : public QObject
 {
@@ -48,6 +62,10 @@ private Q_SLOTS:
     void outcome_data();
     void outcome();
     void firstInvalidLineEndsTheRead();
+    void keyPassesOnlyWhileItsPhotoIsThere_data();
+    void keyPassesOnlyWhileItsPhotoIsThere();
+    void keyListSize_data();
+    void keyListSize();
     void overlongLine_data();
     void overlongLine();
     void noCurrentEntry();
@@ -131,6 +149,84 @@ void TestCheck::firstInvalidLineEndsTheRead()
     const DebugLines debug;
     QCOMPARE(stand.check(), QStringList {QStringLiteral("Invalid Key: zrk_9.key.jpg.")});
     QCOMPARE(debug.lines(), (QStringList {QStringLiteral("zrk_5.key.jpg"), QStringLiteral("zrk_9.key.jpg")}));
+}
+
+void TestCheck::keyPassesOnlyWhileItsPhotoIsThere_data()
+{
+    QTest::addColumn<SinceIssued>("sinceIssued");
+    QTest::addColumn<QString>("message");
+
+    const QString invalid = Message::invalidKey(QStringLiteral("zrk_5.key.jpg"));
+    QTest::newRow("untouched") << SinceIssued::Untouched << Message::prize;
+    QTest::newRow("removed by hand") << SinceIssued::Removed << invalid;
+    // Whatever was seen at an earlier check, the folder as it is now decides.
+    QTest::newRow("removed, then put back") << SinceIssued::RemovedAndPutBack << Message::prize;
+    QTest::newRow("replaced by a link to another key") << SinceIssued::ReplacedByLink << invalid;
+    QTest::newRow("replaced by a folder") << SinceIssued::ReplacedByFolder << invalid;
+}
+
+void TestCheck::keyPassesOnlyWhileItsPhotoIsThere()
+{
+    QFETCH(SinceIssued, sinceIssued);
+    QFETCH(QString, message);
+
+    // zrk_15 first and last: the key whose photo went fails wherever it stands, and every other key still passes.
+    CheckStand stand("zrk_15.key.jpg\nzrk_5.key.jpg\nzrk_5.key.jpg\nzrk_15.key.jpg\n");
+    const QString photo = stand.store.sentKeys() + QStringLiteral("/zrk_5.key.jpg");
+    const QByteArray photoBytes = readAll(photo);
+    QCOMPARE(stand.check(), QStringList {Message::prize});
+    if (sinceIssued != SinceIssued::Untouched)
+        QVERIFY(QFile::remove(photo));
+    if (sinceIssued == SinceIssued::RemovedAndPutBack) {
+        QCOMPARE(stand.check(), QStringList {Message::invalidKey(QStringLiteral("zrk_5.key.jpg"))});
+        writeFileAt(photo, photoBytes);
+    }
+    if (sinceIssued == SinceIssued::ReplacedByLink)
+        QVERIFY(QFile::link(stand.store.sentKeys() + QStringLiteral("/zrk_15.key.jpg"), photo));
+    if (sinceIssued == SinceIssued::ReplacedByFolder)
+        QVERIFY(QDir().mkdir(photo));
+
+    QCOMPARE(stand.check(), QStringList {message});
+    // The entry stays: the check changes nothing, not even a list that no longer matches the folder.
+    QCOMPARE(stand.window->givenList->count(), 2);
+}
+
+void TestCheck::keyListSize_data()
+{
+    QTest::addColumn<QByteArray>("keyList");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray forged = "zrk_6.key.jpg";
+    const qint64 bound = KeyListCheck::maxListBytes;
+    QTest::newRow("just under the bound, every key issued") << keyListOfSize(bound - 1, {}) << Message::prize;
+    // Read to the end: the last line decides.
+    QTest::newRow("at the bound, last key forged")
+        << keyListOfSize(bound, forged) << Message::invalidKey(QString::fromLatin1(forged));
+    QTest::newRow("one byte over") << keyListOfSize(bound + 1, {}) << Message::keyListTooLong;
+    QTest::newRow("blank lines, far over") << QByteArray(6 * bound, '\n') << Message::keyListTooLong;
+}
+
+void TestCheck::keyListSize()
+{
+    QFETCH(QByteArray, keyList);
+    QFETCH(QString, message);
+
+    CheckStand stand(keyList);
+    QCOMPARE(QFile(stand.keyList).size(), keyList.size());
+
+    const DebugLines debug;
+    const QList<ShownMessage> shown = messagesDuring([&] { stand.window->checkButton->click(); });
+
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().text, message);
+    QCOMPARE(shown.first().caption, QStringLiteral("Message"));
+    QCOMPARE(shown.first().icon, QMessageBox::Critical);
+    QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});
+    if (message == Message::keyListTooLong)
+        QVERIFY(debug.lines().isEmpty());
+    else
+        QCOMPARE(debug.lines().size(), keyList.count('\n') + (keyList.endsWith('\n') ? 0 : 1));
+    QCOMPARE(readAll(stand.keyList), keyList);
 }
 
 void TestCheck::overlongLine_data()

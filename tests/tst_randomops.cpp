@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "filemove.h"
 #include "ir.h"
 #include "keystore.h"
 #include "testsupport.h"
@@ -22,7 +23,8 @@
 
 // Long random runs of everything an operator and the outside world do to a key store: photos and key lists
 // arriving (also named like keys, also in sub-folders), both refreshes, issuing with and without infrared,
-// withdrawing, checking, moving photos by hand, and restarting the window. A model of the store predicts every
+// withdrawing, checking, moving photos by hand, restarting the window, and killing the program in the middle of a
+// move, with a restart after it. A model of the store predicts every
 // outcome; after every step the tree, the lists and the message shown must match it, and every photo must exist
 // exactly once. Photos also arrive on a card, a file system of its own, and with every even seed the sent-keys
 // folder is a small file system of its own too, which fills up: so keys are issued and withdrawn across file
@@ -91,6 +93,9 @@ private:
     QString withdraw();
     QString check();
     QString restart();
+    void expectListsOfAStart();
+    QString killMoveAndRestart();
+    QString photoFoundAfterKill(const QString &photo, const QStringList &places);
 
     QString showsMessages(const std::function<void()> &action, const QStringList &expected);
     QString compareWithModel() const;
@@ -167,6 +172,7 @@ QString RandomOps::step()
         {12, &RandomOps::withdraw},
         {16, &RandomOps::check},
         {3, &RandomOps::restart},
+        {3, &RandomOps::killMoveAndRestart},
     };
     static const int total = [] {
         int sum = 0;
@@ -319,15 +325,23 @@ QString RandomOps::issue(bool infrared)
         return showsMessages(click, {Message::cannotRename});
 
     moveFile(photoPath, keyPath);
-    m_send.removeOne(absolute(photoPath));
     const QString sentPath = QStringLiteral(".sentKeys/") + keyName(number);
-    m_given.append(absolute(sentPath));
     m_everDrawn.append(number);
-    if (!infrared)
+    const auto listAsGiven = [&] {
+        m_send.removeOne(absolute(photoPath));
+        m_given.append(absolute(sentPath));
+    };
+    if (!infrared) {
+        listAsGiven();
         return showsMessages(click, {});
-    if (m_files.contains(sentPath) || !sentKeysHaveRoomFor(m_files.value(keyPath)))
+    }
+    // Not issued: the photo takes its own name back and keeps its place on the Send list.
+    if (m_files.contains(sentPath) || !sentKeysHaveRoomFor(m_files.value(keyPath))) {
+        moveFile(keyPath, photoPath);
         return showsMessages(click, {Message::cannotMove});
+    }
     moveFile(keyPath, sentPath);
+    listAsGiven();
     if (const QString error = showsMessages(click, {}); !error.isEmpty())
         return error;
 
@@ -407,10 +421,72 @@ QString RandomOps::restart()
 {
     m_trail.append(QStringLiteral("restart"));
     m_window.reset();
+    expectListsOfAStart();
+    return showsMessages([this] { m_window = std::make_unique<ZRKServer>(); }, {});
+}
+
+void RandomOps::expectListsOfAStart()
+{
     m_send = scan(QStringLiteral(".jpg"));
     m_check = scan(QStringLiteral(".list"));
     m_given = givenAtStart();
-    return showsMessages([this] { m_window = std::make_unique<ZRKServer>(); }, {});
+}
+
+// The moves of issuing a photo or of withdrawing a key, as the window makes them, killed at a random step; the next
+// start finishes or undoes them.
+QString RandomOps::killMoveAndRestart()
+{
+    QStringList photos;
+    for (auto it = m_files.cbegin(); it != m_files.cend(); ++it) {
+        // The window moves only what its lists show.
+        const bool hidden = it.key().startsWith(QLatin1String(".hidden/"));
+        if (m_photos.contains(it.value()) && !hidden)
+            photos.append(it.key());
+    }
+    if (photos.isEmpty())
+        return {};
+    const QString photo = pick(photos);
+    QStringList places = {photo};
+    if (photo.startsWith(QLatin1String(".sentKeys/"))) {
+        places.append(KeyStore::fileNameOf(photo));
+    } else {
+        const int number = m_random.bounded(1000000);
+        places.append({folderOf(photo) + keyName(number), QStringLiteral(".sentKeys/") + keyName(number)});
+        m_everDrawn.append(number);
+    }
+    const int step = 1 + m_random.bounded(14);
+    m_trail.append(QStringLiteral("killed at step %1 of moving %2").arg(step).arg(places.join(QStringLiteral(" -> "))));
+    m_window.reset();
+    killedAtStep(step, [this, &places] {
+        for (qsizetype i = 1; i < places.size(); ++i) {
+            if (!FileMove::move(absolute(places.at(i - 1)), absolute(places.at(i))).moved)
+                return;
+        }
+    });
+    const QStringList texts = messageTextsDuring([this] { m_window = std::make_unique<ZRKServer>(); });
+    if (!texts.isEmpty())
+        return QStringLiteral("the start showed [%1]").arg(texts.join(QStringLiteral(", ")));
+    if (const QString error = photoFoundAfterKill(photo, places); !error.isEmpty())
+        return error;
+    expectListsOfAStart();
+    return {};
+}
+
+// Where the photo is once the next start is done, as the model learns it from the folders.
+QString RandomOps::photoFoundAfterKill(const QString &photo, const QStringList &places)
+{
+    const QByteArray bytes = m_files.value(photo);
+    QStringList found;
+    for (const QString &place : places) {
+        if (place == photo || !m_files.contains(place)) {
+            if (QFileInfo(absolute(place)).isFile() && readAll(absolute(place)) == bytes)
+                found.append(place);
+        }
+    }
+    if (found.size() != 1)
+        return QStringLiteral("after the restart the photo is at [%1]").arg(found.join(QStringLiteral(", ")));
+    moveFile(photo, found.constFirst());
+    return {};
 }
 
 QString RandomOps::showsMessages(const std::function<void()> &action, const QStringList &expected)
@@ -454,8 +530,11 @@ QStringList RandomOps::givenAtStart() const
 QSet<QString> RandomOps::issuedStems() const
 {
     QSet<QString> stems;
-    for (const QString &path : m_given)
-        stems.insert(KeyStore::fileNameOf(path).chopped(4));
+    // A key counts only while its photo is in the sent-keys folder.
+    for (const QString &path : m_given) {
+        if (m_files.contains(relative(path)))
+            stems.insert(KeyStore::fileNameOf(path).chopped(4));
+    }
     return stems;
 }
 
@@ -469,7 +548,8 @@ bool RandomOps::sentKeysHaveRoomFor(const QByteArray &bytes) const
         if (it.key().startsWith(QLatin1String(".sentKeys/")))
             used += pages(it.value());
     }
-    return used + pages(bytes) <= m_sentKeysPageLimit;
+    // The move's marker takes a page beside the copy while it runs.
+    return used + pages(bytes) + 1 <= m_sentKeysPageLimit;
 }
 
 QString RandomOps::compareWithModel() const

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "filemove.h"
 #include "ir.h"
 #include "keystore.h"
 #include "testsupport.h"
@@ -14,8 +15,11 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
+#include <sys/mount.h>
 
 namespace {
 
@@ -49,18 +53,21 @@ private Q_SLOTS:
     void photoFromSubFolder();
     void entryWithoutPicture();
     void takenKeyPathLosesNoPhoto();
-    void issueAcrossFileSystems_data();
     void issueAcrossFileSystems();
-    void failedMoveIsReported_data();
-    void failedMoveIsReported();
+    void failedMoveChangesNothing_data();
+    void failedMoveChangesNothing();
 };
 
 enum class SinceRefresh { NothingSelected, PhotoRemoved, PhotoReplacedByLink, PhotoReplacedByFolder };
 Q_DECLARE_METATYPE(SinceRefresh)
 
+enum class SentKeysFolder { PathTaken, Gone, Full, ReadOnly };
+Q_DECLARE_METATYPE(SentKeysFolder)
+
 void TestSendNewKey::init()
 {
     failOnUnexpectedWarnings();
+    FileMove::setTestHooks({});
 }
 
 void TestSendNewKey::refusals_data()
@@ -232,27 +239,14 @@ void TestSendNewKey::takenKeyPathLosesNoPhoto()
     QVERIFY(infrared.beams().isEmpty());
 }
 
-void TestSendNewKey::issueAcrossFileSystems_data()
-{
-    QTest::addColumn<int>("sentKeysKiB");
-    QTest::addColumn<bool>("fits");
-
-    QTest::newRow("plenty of room") << 1024 << true;
-    QTest::newRow("too little room") << 16 << false;
-}
-
 void TestSendNewKey::issueAcrossFileSystems()
 {
-    QFETCH(int, sentKeysKiB);
-    QFETCH(bool, fits);
-
     KeyStoreFixture store;
-    const ScratchFileSystem sentKeys(store.sentKeys(), sentKeysKiB);
+    const ScratchFileSystem sentKeys(store.sentKeys(), 1024);
     ZRK_REQUIRE_MOUNTED(sentKeys);
     FakeInfrared infrared;
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(400, 300), 1);
     const QByteArray photoBytes = readAll(photo);
-    QVERIFY(photoBytes.size() > 16 * 1024);
     ZRKServer window;
     window.sendList->setCurrentRow(0);
     const QString keyName = KeyStore::keyName(nextKeyNumber());
@@ -262,64 +256,106 @@ void TestSendNewKey::issueAcrossFileSystems()
     const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
 
     // Whole in exactly one place, and nothing else anywhere: no partial copy, no temporary file.
-    const QString place = fits ? QStringLiteral(".sentKeys/") + keyName : keyName;
-    QCOMPARE(filesBelow(store.documents()), QStringList {place});
-    QCOMPARE(readAll(store.documents() + QLatin1Char('/') + place), photoBytes);
+    QVERIFY(shown.isEmpty());
+    QCOMPARE(filesBelow(store.documents()), QStringList {QStringLiteral(".sentKeys/") + keyName});
+    QCOMPARE(readAll(sentPath), photoBytes);
     QCOMPARE(window.sendList->count(), 0);
     QCOMPARE(textsOf(window.givenList), QStringList {sentPath});
-    if (fits) {
-        QVERIFY(shown.isEmpty());
-        QCOMPARE(debug.lines(), QStringList {store.documents() + QLatin1Char('/') + keyName});
-        QTRY_COMPARE(infrared.beams().size(), 1);
-        QVERIFY(infrared.beams().first().fileWasThere);
-    } else {
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().text, Message::cannotMove);
-        QCOMPARE(shown.first().informativeText, sentPath + QStringLiteral(": ") + qt_error_string(ENOSPC));
-        QVERIFY(debug.lines().isEmpty());
-        QCOMPARE(window.findChildren<Ir *>().size(), 0);
-    }
+    QCOMPARE(debug.lines(), QStringList {store.documents() + QLatin1Char('/') + keyName});
+    QTRY_COMPARE(infrared.beams().size(), 1);
+    QVERIFY(infrared.beams().first().fileWasThere);
 }
 
-void TestSendNewKey::failedMoveIsReported_data()
+void TestSendNewKey::failedMoveChangesNothing_data()
 {
-    QTest::addColumn<bool>("sentKeysFolderGone");
+    QTest::addColumn<SentKeysFolder>("sentKeysFolder");
+    QTest::addColumn<bool>("photoNameTakenMeanwhile");
 
-    QTest::newRow("sent path taken") << false;
-    QTest::newRow("sent-keys folder gone") << true;
+    QTest::newRow("sent path taken") << SentKeysFolder::PathTaken << false;
+    QTest::newRow("sent-keys folder gone") << SentKeysFolder::Gone << false;
+    QTest::newRow("sent-keys folder full") << SentKeysFolder::Full << false;
+    QTest::newRow("sent-keys folder read-only") << SentKeysFolder::ReadOnly << false;
+    // The photo cannot have its name back without replacing the newcomer: it stays under its key name.
+    QTest::newRow("photo's name taken meanwhile") << SentKeysFolder::PathTaken << true;
 }
 
-void TestSendNewKey::failedMoveIsReported()
+void TestSendNewKey::failedMoveChangesNothing()
 {
-    QFETCH(bool, sentKeysFolderGone);
+    QFETCH(SentKeysFolder, sentKeysFolder);
+    QFETCH(bool, photoNameTakenMeanwhile);
 
     KeyStoreFixture store;
+    std::optional<ScratchFileSystem> scratch;
+    if (sentKeysFolder == SentKeysFolder::Full || sentKeysFolder == SentKeysFolder::ReadOnly) {
+        scratch.emplace(store.sentKeys(), 16);
+        ZRK_REQUIRE_MOUNTED(*scratch);
+    }
     FakeInfrared infrared;
-    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(40, 30), 1);
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(400, 300), 1);
     const QByteArray photoBytes = readAll(photo);
+    QVERIFY(photoBytes.size() > 16 * 1024);
     ZRKServer window;
     window.sendList->setCurrentRow(0);
     const QString keyName = KeyStore::keyName(nextKeyNumber());
+    const QString keyPath = store.documents() + QLatin1Char('/') + keyName;
     const QString sentPath = store.sentKeys() + QLatin1Char('/') + keyName;
-    QByteArray occupantBytes;
-    if (sentKeysFolderGone) {
-        QVERIFY(QDir(store.sentKeys()).removeRecursively());
-    } else {
-        occupantBytes = jpegBytes(QSize(40, 30), 2);
+    const QByteArray occupantBytes = jpegBytes(QSize(40, 30), 2);
+    QString reason;
+    switch (sentKeysFolder) {
+    case SentKeysFolder::PathTaken:
         store.writeFile(QStringLiteral(".sentKeys/") + keyName, occupantBytes);
+        reason = sentPath + QStringLiteral(": ") + qt_error_string(EEXIST);
+        break;
+    case SentKeysFolder::Gone:
+        QVERIFY(QDir(store.sentKeys()).removeRecursively());
+        reason = sentPath + QStringLiteral(": ") + qt_error_string(ENOENT);
+        break;
+    case SentKeysFolder::Full:
+        reason = sentPath + QStringLiteral(": ") + qt_error_string(ENOSPC);
+        break;
+    case SentKeysFolder::ReadOnly:
+        QCOMPARE(::mount(nullptr, QFile::encodeName(store.sentKeys()).constData(), nullptr,
+                     MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr),
+            0);
+        reason = store.sentKeys() + QStringLiteral(": ") + qt_error_string(EROFS);
+        break;
     }
+    const QByteArray newcomerBytes = "another program's file";
+    if (photoNameTakenMeanwhile) {
+        FileMove::TestHooks hooks;
+        hooks.beforePlacing = [&](const QString &target) {
+            if (target == sentPath)
+                writeFileAt(photo, newcomerBytes);
+        };
+        FileMove::setTestHooks(hooks);
+    }
+    const QString photoNow = photoNameTakenMeanwhile ? keyPath : photo;
 
     const DebugLines debug;
     const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
+    FileMove::setTestHooks({});
 
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.first().text, Message::cannotMove);
+    QCOMPARE(shown.first().informativeText, reason);
     QVERIFY(debug.lines().isEmpty());
-    QCOMPARE(readAll(store.documents() + QLatin1Char('/') + keyName), photoBytes);
-    if (!sentKeysFolderGone)
+    // Whole in exactly one place, and nothing else anywhere: no partial copy, no temporary file.
+    QStringList expectedFiles {KeyStore::fileNameOf(photoNow)};
+    if (sentKeysFolder == SentKeysFolder::PathTaken)
+        expectedFiles.append(QStringLiteral(".sentKeys/") + keyName);
+    if (photoNameTakenMeanwhile)
+        expectedFiles.append(KeyStore::fileNameOf(photo));
+    expectedFiles.sort();
+    QCOMPARE(filesBelow(store.documents()), expectedFiles);
+    QCOMPARE(readAll(photoNow), photoBytes);
+    if (sentKeysFolder == SentKeysFolder::PathTaken)
         QCOMPARE(readAll(sentPath), occupantBytes);
-    QCOMPARE(window.sendList->count(), 0);
-    QCOMPARE(textsOf(window.givenList), QStringList {sentPath});
+    if (photoNameTakenMeanwhile)
+        QCOMPARE(readAll(photo), newcomerBytes);
+    QCOMPARE(textsOf(window.sendList), QStringList {photoNow});
+    QCOMPARE(window.sendList->currentRow(), 0);
+    QVERIFY(!pictureOf(window.sendList->item(0)).isNull());
+    QCOMPARE(window.givenList->count(), 0);
     QCOMPARE(window.findChildren<Ir *>().size(), 0);
     QTest::qWait(50);
     QVERIFY(infrared.beams().isEmpty());

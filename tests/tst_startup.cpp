@@ -1,10 +1,12 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "movemarker.h"
 #include "testsupport.h"
 #include "windowtestsupport.h"
 #include "zrkserver.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QListWidget>
 #include <QTest>
@@ -23,6 +25,7 @@ private Q_SLOTS:
     void firstStartCreatesSentKeysFolder();
     void laterStartListsEarlierKeys();
     void startWithoutDocumentFolder();
+    void startFinishesAMoveKilledHalfway();
     void seedsFromTimeAndProcessId();
 };
 
@@ -76,6 +79,26 @@ void TestStartup::startWithoutDocumentFolder()
     QCOMPARE(QDir(store.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     for (const QListWidget *list : {window->sendList, window->checkList, window->givenList})
         QCOMPARE(list->count(), 0);
+}
+
+void TestStartup::startFinishesAMoveKilledHalfway()
+{
+    KeyStoreFixture store;
+    // Killed after the copy took its name in the sent-keys folder, before the photo left its own.
+    const QString photo = store.writePhoto(QStringLiteral("zrk_7.key.jpg"));
+    const QString copy = store.writePhoto(QStringLiteral(".sentKeys/zrk_7.key.jpg"));
+    const QByteArray bytes = readAll(photo);
+    const MoveMarker marker {QFile::encodeName(photo), "zrk_7.key.jpg", bytes.size(),
+        QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)};
+    store.writeFile(QStringLiteral(".sentKeys/.zrk-moving-x1Y2z3"), marker.encoded());
+    store.writeFile(QStringLiteral(".zrk-move-a1B2c3"), bytes.left(100));
+
+    const ZRKServer window;
+
+    QCOMPARE(textsOf(window.givenList), QStringList {copy});
+    QCOMPARE(window.sendList->count(), 0);
+    QCOMPARE(filesBelow(store.documents()), QStringList {QStringLiteral(".sentKeys/zrk_7.key.jpg")});
+    QCOMPARE(readAll(copy), bytes);
 }
 
 void TestStartup::seedsFromTimeAndProcessId()

@@ -88,10 +88,14 @@ private Q_SLOTS:
     void thumbnails_data();
     void thumbnails();
     void thumbnailShowsTheWholeImage();
+    void sharpAtTheScreensRatio_data();
+    void sharpAtTheScreensRatio();
     void vanishedFileGivesNothingQuietly();
     void cameraPreviewUsedWhenItShowsThePhoto();
     void cameraPreviewRefused_data();
     void cameraPreviewRefused();
+    void cameraPreviewAtTheScreensRatio_data();
+    void cameraPreviewAtTheScreensRatio();
     void turnedUpright_data();
     void turnedUpright();
 };
@@ -170,6 +174,36 @@ void TestThumbnail::thumbnailShowsTheWholeImage()
         "the thumbnail differs from the photo scaled whole");
 }
 
+void TestThumbnail::sharpAtTheScreensRatio_data()
+{
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QSize>("pixels");
+
+    QTest::newRow("ordinary screen") << 1.0 << QSize(33, 22);
+    QTest::newRow("phone at scale 2") << 2.0 << QSize(66, 44);
+    QTest::newRow("phone at scale 3") << 3.0 << QSize(99, 66);
+    QTest::newRow("scale 1.5") << 1.5 << QSize(50, 33);
+}
+
+void TestThumbnail::sharpAtTheScreensRatio()
+{
+    QFETCH(qreal, ratio);
+    QFETCH(QSize, pixels);
+
+    KeyStoreFixture store;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(1600, 1200), 5);
+    const QImage thumbnail = Thumbnail::fromFile(photo, ratio);
+    QCOMPARE(thumbnail.size(), pixels);
+    QCOMPARE(thumbnail.devicePixelRatio(), ratio);
+    QCOMPARE(thumbnail.deviceIndependentSize().toSize(), QSize(33, 22));
+    // Made at its own size, not blown up from a smaller one.
+    const QImage reference = QImage(photo)
+                                 .scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                 .convertToFormat(QImage::Format_RGB32);
+    QVERIFY2(largestChannelDifference(thumbnail.convertToFormat(QImage::Format_RGB32), reference) < 24,
+        "the thumbnail differs from the photo scaled whole to its size");
+}
+
 void TestThumbnail::vanishedFileGivesNothingQuietly()
 {
     KeyStoreFixture store;
@@ -223,6 +257,35 @@ void TestThumbnail::cameraPreviewRefused()
                  thumbnail.convertToFormat(QImage::Format_RGB32), decoded.convertToFormat(QImage::Format_RGB32))
             <= 3,
         "the thumbnail differs from the decoded photo's");
+}
+
+void TestThumbnail::cameraPreviewAtTheScreensRatio_data()
+{
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QSize>("previewSize");
+    QTest::addColumn<bool>("fromPreview");
+
+    QTest::newRow("a camera's 160 x 120 at scale 2") << 2.0 << QSize(160, 120) << true;
+    QTest::newRow("a camera's 160 x 120 at scale 4") << 4.0 << QSize(160, 120) << true;
+    QTest::newRow("80 x 60 at scale 2") << 2.0 << QSize(80, 60) << true;
+    QTest::newRow("80 x 60 at scale 4: too small, decoded") << 4.0 << QSize(80, 60) << false;
+}
+
+void TestThumbnail::cameraPreviewAtTheScreensRatio()
+{
+    QFETCH(qreal, ratio);
+    QFETCH(QSize, previewSize);
+    QFETCH(bool, fromPreview);
+
+    // A red photo whose preview is blue: the thumbnail's colour tells which of them made it.
+    KeyStoreFixture store;
+    const QString photo = store.writeFile(QStringLiteral("camera.jpg"),
+        CameraPhoto::withExif(encoded(filled(QSize(1600, 1200), Qt::red)), encoded(filled(previewSize, Qt::blue))));
+
+    const QImage thumbnail = Thumbnail::fromFile(photo, ratio);
+    QCOMPARE(thumbnail.size(), Thumbnail::pixelSize(ratio));
+    QCOMPARE(thumbnail.devicePixelRatio(), ratio);
+    QCOMPARE(near(thumbnail.pixel(0, 0), fromPreview ? Qt::blue : Qt::red), true);
 }
 
 void TestThumbnail::turnedUpright_data()

@@ -21,6 +21,7 @@ inline const QString cannotMove = QStringLiteral("Can't move file.");
 inline const QString cannotRead = QStringLiteral("Can't read file.");
 inline const QString prize = QStringLiteral("Give them a T-Shirt!");
 inline const QString noKeys = QStringLiteral("No keys in list.");
+inline const QString keyListTooLong = QStringLiteral("Key list too long.");
 inline QString invalidKey(const QString &line)
 {
     return QStringLiteral("Invalid Key: ") + line + QLatin1Char('.');

@@ -9,11 +9,7 @@
 # /home: the real /home/root is never touched. Its runtime folder, where the lock lives, is on that scratch file
 # system too, so no copy running outside this test, nor another test, holds the lock.
 server=$1
-if ! unshare --user --map-root-user --mount true 2>/dev/null; then
-    echo "SKIP: no private mount namespace here"
-    exit 77
-fi
-exec unshare --user --map-root-user --mount sh -s "$server" <<'SCRIPT'
+exec "$(dirname "$0")/in-private-mounts.sh" sh -s "$server" <<'SCRIPT'
 set -e
 server=$1
 mount -t tmpfs scratch /home

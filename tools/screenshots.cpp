@@ -2,17 +2,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // Draws the pictures of the README: the window over a demo key store, one PNG per tab, and the choice of the
-// device that gets a key, over stand-in Bluetooth devices.
+// device that gets a key, over stand-in Bluetooth devices. With --phone, on a phone's screen (a small one, which the
+// caller gives the platform): the window fills the screen, and the pictures' names begin with "phone-".
 #include "demokeystore.h"
 #include "devicechoice.h"
 #include "keystore.h"
+#include "qpeapplication.h"
 #include "testsupport.h"
 #include "zrkserver.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QListWidget>
 #include <QPixmap>
+#include <QScreen>
 #include <QTemporaryDir>
 
 namespace {
@@ -41,8 +43,9 @@ bool saveTab(ZRKServer &window, int index, const QString &path)
     return save(window, path);
 }
 
-// Two paired phones and one that has just become visible, on a stand-in BlueZ.
-bool saveDeviceChoice(ZRKServer &window, const QString &path)
+// Two paired phones and one that has just become visible, on a stand-in BlueZ. On a phone the choice keeps the size
+// it takes when the window opens it.
+bool saveDeviceChoice(ZRKServer &window, bool phone, const QString &path)
 {
     StandInBluetooth bluetooth;
     if (!bluetooth.error().isEmpty() || !bluetooth.addAdapter()
@@ -53,7 +56,8 @@ bool saveDeviceChoice(ZRKServer &window, const QString &path)
         return false;
     }
     DeviceChoice choice(QString(), &window);
-    choice.resize(300, 220);
+    if (!phone)
+        choice.resize(300, 220);
     choice.show();
     return save(choice, path);
 }
@@ -62,12 +66,14 @@ bool saveDeviceChoice(ZRKServer &window, const QString &path)
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    if (argc != 2) {
-        qCritical("usage: zrk-screenshots OUTPUT-FOLDER");
+    QPEApplication app(argc, argv, QPEApplication::GuiClient);
+    const bool phone = argc == 3 && qstrcmp(argv[1], "--phone") == 0;
+    if (argc != 2 && !phone) {
+        qCritical("usage: zrk-screenshots [--phone] OUTPUT-FOLDER");
         return 2;
     }
-    const QDir output(QString::fromLocal8Bit(argv[1]));
+    const QDir output(QString::fromLocal8Bit(argv[argc - 1]));
+    const QString prefix = phone ? QStringLiteral("phone-") : QString();
     QTemporaryDir demo;
     const QString documents = demo.path() + QStringLiteral("/Documents");
     if (!demo.isValid() || !DemoKeyStore::fill(documents) || !output.mkpath(QStringLiteral("."))) {
@@ -77,7 +83,10 @@ int main(int argc, char **argv)
     KeyStore::setDocumentFolderForTesting(documents);
 
     ZRKServer window;
-    window.resize(460, 340);
+    if (phone)
+        window.setGeometry(window.screen()->availableGeometry());
+    else
+        window.resize(460, 340);
     for (QListWidget *list : {window.sendList, window.checkList, window.givenList}) {
         // An empty list means the window no longer reads the store: such a picture must not reach the README.
         if (list->count() == 0) {
@@ -88,9 +97,9 @@ int main(int argc, char **argv)
         list->setCurrentRow(0);
     }
     window.show();
-    const bool saved = saveTab(window, 0, output.filePath(QStringLiteral("send-tab.png")))
-        && saveTab(window, 1, output.filePath(QStringLiteral("check-tab.png")))
-        && saveTab(window, 2, output.filePath(QStringLiteral("given-keys-tab.png")))
-        && saveDeviceChoice(window, output.filePath(QStringLiteral("device-choice.png")));
+    const bool saved = saveTab(window, 0, output.filePath(prefix + QStringLiteral("send-tab.png")))
+        && saveTab(window, 1, output.filePath(prefix + QStringLiteral("check-tab.png")))
+        && saveTab(window, 2, output.filePath(prefix + QStringLiteral("given-keys-tab.png")))
+        && saveDeviceChoice(window, phone, output.filePath(prefix + QStringLiteral("device-choice.png")));
     return saved ? 0 : 1;
 }

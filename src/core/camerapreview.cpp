@@ -4,7 +4,6 @@
 #include "camerapreview.h"
 
 #include "jpegheaders.h"
-#include "thumbnail.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -70,8 +69,9 @@ bool sameShape(const QSize &preview, const QSize &photo)
 // A preview is small; anything claiming more is not one, and is never decoded.
 constexpr QSize maxPreviewSize(1024, 1024);
 
-// The preview decoded, when it is a whole JPEG of the photo's shape and of a preview's size.
-QImage decodedPreview(const QByteArray &bytes, const QSize &photoSize)
+// The preview decoded, when it is a whole JPEG of the photo's shape and of a preview's size, and big enough for a
+// thumbnail of that size.
+QImage decodedPreview(const QByteArray &bytes, const QSize &photoSize, const QSize &thumbnail)
 {
     // A preview cut short would decode with grey where its end is missing: it must end where a JPEG ends.
     if (!bytes.startsWith("\xFF\xD8") || !bytes.endsWith("\xFF\xD9"))
@@ -82,7 +82,7 @@ QImage decodedPreview(const QByteArray &bytes, const QSize &photoSize)
     // Its own frame header, read without the decoder, which would complain of a broken one.
     const QSize claimed = JpegHeaders::read(&buffer).size;
     // Turned upright, either side may become the thumbnail's width: both must be at least its height.
-    const int minSide = Thumbnail::size().height();
+    const int minSide = thumbnail.height();
     const bool usable = claimed.width() >= minSide && claimed.height() >= minSide
         && claimed.width() <= maxPreviewSize.width() && claimed.height() <= maxPreviewSize.height()
         && sameShape(claimed, photoSize);
@@ -96,7 +96,7 @@ QImage decodedPreview(const QByteArray &bytes, const QSize &photoSize)
 
 } // namespace
 
-QImage CameraPreview::thumbnail(const JpegHeaders &headers)
+QImage CameraPreview::thumbnail(const JpegHeaders &headers, const QSize &size)
 {
     if (headers.exif.isEmpty() || headers.size.isEmpty())
         return {};
@@ -104,9 +104,9 @@ QImage CameraPreview::thumbnail(const JpegHeaders &headers)
     if (!data || !data->data || data->size == 0)
         return {};
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data->data), qsizetype(data->size));
-    const QImage preview = decodedPreview(bytes, headers.size);
+    const QImage preview = decodedPreview(bytes, headers.size, size);
     if (preview.isNull())
         return {};
     return turnedUpright(preview, orientationOf(data.get()))
-        .scaled(Thumbnail::size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }

@@ -3,7 +3,11 @@
 
 #include "filemove.h"
 
+#include "descriptor.h"
+#include "movemarker.h"
+
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -47,43 +51,37 @@ bool unchanged(const struct stat &before, const struct stat &after)
         && before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
 }
 
-// A file descriptor that is closed with its owner.
-class Descriptor
-{
-public:
-    explicit Descriptor(int descriptor) : m_descriptor(descriptor) { }
-    ~Descriptor()
-    {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-
-    bool isValid() const { return m_descriptor >= 0; }
-    int get() const { return m_descriptor; }
-
-private:
-    int m_descriptor;
-};
-
 Descriptor openFolder(const QString &folder)
 {
     return Descriptor(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-// Gives from the name to without ever replacing a file there. Where the file system's rename cannot refuse to
-// replace (EINVAL), a new hard link can: it fails on a taken name just the same.
-bool renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
+// Where a test kills the move.
+void step()
 {
-    if (!testHooks().renameCannotRefuseToReplace) {
-        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-            return true;
-        if (errno != EINVAL && errno != ENOSYS)
-            return false;
-    }
+    if (testHooks().betweenSteps)
+        testHooks().betweenSteps();
+}
+
+enum class Rename { Done, Failed, Unsupported };
+
+// Gives from the name to in one step that happens at once or not at all, never replacing a file there.
+Rename renameAtOnce(const QByteArray &from, const QByteArray &to)
+{
+    if (testHooks().renameCannotRefuseToReplace)
+        return Rename::Unsupported;
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return Rename::Done;
+    return errno == EINVAL || errno == ENOSYS ? Rename::Unsupported : Rename::Failed;
+}
+
+// Where the file system's rename cannot refuse to replace, a new hard link can: it fails on a taken name just the
+// same. Until the old name goes, the file has both.
+bool linkThenUnlink(const QByteArray &from, const QByteArray &to)
+{
     if (::link(from.constData(), to.constData()) != 0)
         return false;
+    step();
     if (::unlink(from.constData()) == 0)
         return true;
     // Two names for one photo would list it twice; the new name goes again.
@@ -91,6 +89,19 @@ bool renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
     ::unlink(to.constData());
     errno = error;
     return false;
+}
+
+bool renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
+{
+    switch (renameAtOnce(from, to)) {
+    case Rename::Done:
+        return true;
+    case Rename::Failed:
+        return false;
+    case Rename::Unsupported:
+        break;
+    }
+    return linkThenUnlink(from, to);
 }
 
 void runBeforePlacing(const QString &target)
@@ -119,8 +130,11 @@ class TemporaryCopy
 {
 public:
     explicit TemporaryCopy(const QString &folder)
-        : m_path(QFile::encodeName(folder) + "/.zrk-move-XXXXXX"), m_descriptor(::mkostemp(m_path.data(), O_CLOEXEC))
-    { }
+        : m_path(QFile::encodeName(folder) + '/' + MoveMarker::temporaryCopyPrefix() + "XXXXXX")
+        , m_descriptor(::mkostemp(m_path.data(), O_CLOEXEC))
+    {
+        step();
+    }
     ~TemporaryCopy()
     {
         if (m_descriptor.isValid() && !m_placed)
@@ -140,8 +154,49 @@ private:
     bool m_placed = false;
 };
 
+// The marker of a move in its target folder, on the disk once it is made; it goes with its owner unless kept.
+class WrittenMarker
+{
+public:
+    WrittenMarker(const QString &folder, int folderDescriptor, const MoveMarker &marker)
+        : m_path(QFile::encodeName(folder) + '/' + MoveMarker::namePrefix() + "XXXXXX")
+    {
+        const Descriptor file(::mkostemp(m_path.data(), O_CLOEXEC));
+        if (!file.isValid())
+            return;
+        const QByteArray bytes = marker.encoded();
+        m_written = writeAll(file.get(), bytes.constData(), bytes.size()) && ::fsync(file.get()) == 0
+            && ::fsync(folderDescriptor) == 0;
+        step();
+        if (!m_written) {
+            const int error = errno;
+            ::unlink(m_path.constData());
+            errno = error;
+        }
+    }
+    ~WrittenMarker()
+    {
+        // What failed before it went is what the move reports.
+        const int error = errno;
+        if (m_written && !m_kept)
+            ::unlink(m_path.constData());
+        errno = error;
+    }
+    WrittenMarker(const WrittenMarker &) = delete;
+    WrittenMarker &operator=(const WrittenMarker &) = delete;
+
+    bool isWritten() const { return m_written; }
+    // For the next start, which finishes what this move could not make sure of.
+    void keep() { m_kept = true; }
+
+private:
+    QByteArray m_path;
+    bool m_written = false;
+    bool m_kept = false;
+};
+
 // Copies everything from source into copy, and says which side failed when that cannot be done.
-FileMove::Result copyContent(int source, const QString &from, int copy, const QString &to)
+FileMove::Result copyContent(int source, const QString &from, int copy, const QString &to, QCryptographicHash &hash)
 {
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
     for (;;) {
@@ -154,6 +209,8 @@ FileMove::Result copyContent(int source, const QString &from, int copy, const QS
             return succeeded();
         if (!writeAll(copy, buffer.constData(), got))
             return failedWithErrno(to, errno);
+        hash.addData(QByteArrayView(buffer.constData(), got));
+        step();
     }
 }
 
@@ -181,6 +238,12 @@ FileMove::Result changedMeanwhile(const QString &path)
     return failed(path, QStringLiteral("changed while it was being moved"));
 }
 
+bool flushFolderOf(const QString &path)
+{
+    const Descriptor folder = openFolder(QFileInfo(path).path());
+    return folder.isValid() && ::fsync(folder.get()) == 0;
+}
+
 FileMove::Result copyAcross(const QString &from, const QString &to, const struct stat &original)
 {
     const QByteArray fromName = QFile::encodeName(from);
@@ -200,21 +263,29 @@ FileMove::Result copyAcross(const QString &from, const QString &to, const struct
     TemporaryCopy copy(targetFolder);
     if (!copy.isValid())
         return failedWithErrno(targetFolder, errno);
-    if (const FileMove::Result copied = copyContent(source.get(), from, copy.descriptor(), to); !copied.moved)
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (const FileMove::Result copied = copyContent(source.get(), from, copy.descriptor(), to, hash); !copied.moved)
         return copied;
     copyAttributes(copy.descriptor(), status);
     if (::fsync(copy.descriptor()) != 0)
         return failedWithErrno(to, errno);
+    step();
     // Whole means every byte of the original as it still is.
     struct stat copied;
     if (::fstat(source.get(), &status) != 0 || !unchanged(original, status) || ::fstat(copy.descriptor(), &copied) != 0
         || copied.st_size != original.st_size)
         return changedMeanwhile(from);
 
+    // From the moment the copy has its name until the original is gone, the photo is in two places.
+    WrittenMarker marker(targetFolder, folder.get(),
+        MoveMarker {fromName, QFile::encodeName(QFileInfo(to).fileName()), copied.st_size, hash.result()});
+    if (!marker.isWritten())
+        return failedWithErrno(targetFolder, errno);
     runBeforePlacing(to);
     if (!renameWithoutReplacing(copy.path(), toName))
         return failedWithErrno(to, errno);
     copy.setPlaced();
+    step();
     if (::fsync(folder.get()) != 0) {
         const int error = errno;
         removeCopy(toName, copied);
@@ -233,11 +304,30 @@ FileMove::Result copyAcross(const QString &from, const QString &to, const struct
         removeCopy(toName, copied);
         return failedWithErrno(from, error);
     }
-    // The move is done whatever this answers: a lost update of the folder can only bring the original's name back
-    // after a power cut, beside its copy.
-    if (const Descriptor sourceFolder = openFolder(QFileInfo(from).path()); sourceFolder.isValid())
-        ::fsync(sourceFolder.get());
+    step();
+    // The move is done whatever this answers; but should a power cut bring the original's name back, beside its
+    // copy, the marker tells the next start to remove it.
+    if (!flushFolderOf(from))
+        marker.keep();
     return succeeded();
+}
+
+// For file systems whose rename cannot refuse to replace: a marker tells which name goes, should the move be
+// killed while the photo has both. False, with errno set, when the photo keeps its name.
+bool renameInTwoSteps(const QString &from, const QString &to)
+{
+    const QString targetFolder = QFileInfo(to).path();
+    const Descriptor folder = openFolder(targetFolder);
+    if (!folder.isValid())
+        return false;
+    const QByteArray fromName = QFile::encodeName(from);
+    WrittenMarker marker(
+        targetFolder, folder.get(), MoveMarker {fromName, QFile::encodeName(QFileInfo(to).fileName()), 0, {}});
+    if (!marker.isWritten() || !linkThenUnlink(fromName, QFile::encodeName(to)))
+        return false;
+    if (::fsync(folder.get()) != 0 || !flushFolderOf(from))
+        marker.keep();
+    return true;
 }
 
 bool onOtherFileSystem(const QString &folder, const struct stat &file)
@@ -260,8 +350,16 @@ Result move(const QString &from, const QString &to)
     if (onOtherFileSystem(QFileInfo(to).path(), original))
         return copyAcross(from, to, original);
     runBeforePlacing(to);
-    if (renameWithoutReplacing(QFile::encodeName(from), QFile::encodeName(to)))
+    switch (renameAtOnce(QFile::encodeName(from), QFile::encodeName(to))) {
+    case Rename::Done:
         return succeeded();
+    case Rename::Unsupported:
+        if (renameInTwoSteps(from, to))
+            return succeeded();
+        break;
+    case Rename::Failed:
+        break;
+    }
     // One file system mounted in two places still cannot rename from one to the other.
     if (errno == EXDEV)
         return copyAcross(from, to, original);

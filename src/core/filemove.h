@@ -11,7 +11,9 @@
 // that appears there while the move runs, and it never leaves a photo cut short: when it ends, whatever happened,
 // the photo is whole in exactly one place. Within a file system the photo is renamed; to another one it is copied
 // into a hidden temporary file beside the target, flushed to the disk, given its name, and only then removed from
-// where it was. A path that no longer names a regular file (a symbolic link, a folder, a FIFO) is not moved.
+// where it was; a marker beside it (see MoveMarker) tells the next start how to finish or undo a move that a kill or
+// a power cut interrupted (see MoveRecovery). A path that no longer names a regular file (a symbolic link, a
+// folder, a FIFO) is not moved.
 namespace FileMove {
 
 struct Result
@@ -28,6 +30,8 @@ struct TestHooks
 {
     // Runs just before the file takes its name at the target, when another program could take that name first.
     std::function<void(const QString &target)> beforePlacing;
+    // Runs between any two steps of a move that change the disk, so that a test can kill the move there.
+    std::function<void()> betweenSteps;
     // Behave as on file systems whose rename cannot refuse to replace a file (some network and FUSE ones).
     bool renameCannotRefuseToReplace = false;
 };

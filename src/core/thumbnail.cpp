@@ -16,12 +16,12 @@ namespace {
 
 // JPEG decoders can scale by 1/2, 1/4 and 1/8 while decoding, which skips most of the work. Take the smallest of
 // those that still leaves at least the thumbnail's size, so the final smooth scale only ever shrinks.
-QSize reducedDecodeSize(const QSize &full)
+QSize reducedDecodeSize(const QSize &full, const QSize &thumbnail)
 {
     for (int denominator : {8, 4, 2}) {
         const QSize reduced(
             (full.width() + denominator - 1) / denominator, (full.height() + denominator - 1) / denominator);
-        if (reduced.width() >= Thumbnail::size().width() && reduced.height() >= Thumbnail::size().height())
+        if (reduced.width() >= thumbnail.width() && reduced.height() >= thumbnail.height())
             return reduced;
     }
     return full;
@@ -42,11 +42,11 @@ qint64 pixelsOf(const QSize &size)
 // Full decodes take one at a time, so decoding on every core cannot multiply their memory.
 QMutex fullDecodeLock;
 
-QImage scaledToThumbnail(const QImage &image)
+QImage scaledToThumbnail(const QImage &image, const QSize &thumbnail)
 {
     if (image.isNull())
         return {};
-    return image.scaled(Thumbnail::size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image.scaled(thumbnail, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 // Qt's JPEG reader refills the decoder 4 KiB at a time, which keeps libjpeg-turbo off its fast Huffman decoder for
@@ -76,34 +76,43 @@ private:
 };
 
 // Only a sequential JPEG decodes straight to a reduced size.
-QImage decodedThumbnail(QFile &file, bool sequentialJpeg)
+QImage decodedThumbnail(QFile &file, bool sequentialJpeg, const QSize &thumbnail)
 {
     PhotoSource source(file, sequentialJpeg);
     QImageReader reader(source.device());
     // A phone photo taken upright is stored on its side, with the turn to make in its EXIF block.
     reader.setAutoTransform(true);
     const QSize full = reader.size();
-    const QSize reduced = reducedDecodeSize(full);
+    const QSize reduced = reducedDecodeSize(full, thumbnail);
     if (full.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
         reader.setScaledSize(reduced);
     if (sequentialJpeg && full.isValid())
-        return pixelsOf(reduced) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read());
+        return pixelsOf(reduced) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read(), thumbnail);
     if (pixelsOf(full) > maxFullDecodePixels)
         return {};
     const QMutexLocker oneAtATime(&fullDecodeLock);
-    return scaledToThumbnail(reader.read());
+    return scaledToThumbnail(reader.read(), thumbnail);
 }
 
 } // namespace
 
-QImage Thumbnail::fromFile(const QString &path)
+QSize Thumbnail::pixelSize(qreal devicePixelRatio)
+{
+    return (QSizeF(size()) * devicePixelRatio).toSize();
+}
+
+QImage Thumbnail::fromFile(const QString &path, qreal devicePixelRatio)
 {
     QFile file;
     // A reader given an unopened file would try to open it itself, and complain of a missing file name.
     if (!RegularFile::openForReading(file, path))
         return {};
+    const QSize pixels = pixelSize(devicePixelRatio);
     // The camera's own preview, when it shows the whole picture, costs a fraction of even a reduced decode.
     const JpegHeaders headers = JpegHeaders::read(&file);
-    const QImage preview = CameraPreview::thumbnail(headers);
-    return preview.isNull() ? decodedThumbnail(file, headers.sequential) : preview;
+    QImage thumbnail = CameraPreview::thumbnail(headers, pixels);
+    if (thumbnail.isNull())
+        thumbnail = decodedThumbnail(file, headers.sequential, pixels);
+    thumbnail.setDevicePixelRatio(devicePixelRatio);
+    return thumbnail;
 }

@@ -12,6 +12,11 @@
 
 namespace {
 
+qint64 nanoseconds(const struct timespec &time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 // What an entry costs besides its pixels: the image's header and the cache's own records.
 constexpr qsizetype entryOverhead = 256;
 
@@ -24,7 +29,8 @@ qsizetype costOf(const QImage &thumbnail)
 
 bool ThumbnailCache::Identity::operator==(const Identity &other) const
 {
-    return device == other.device && inode == other.inode && size == other.size && modifiedNs == other.modifiedNs;
+    return device == other.device && inode == other.inode && size == other.size && modifiedNs == other.modifiedNs
+        && changedNs == other.changedNs && devicePixelRatio == other.devicePixelRatio;
 }
 
 ThumbnailCache::ThumbnailCache(Maker make) : m_make(std::move(make))
@@ -34,21 +40,21 @@ ThumbnailCache::ThumbnailCache(Maker make) : m_make(std::move(make))
 
 ThumbnailCache::ThumbnailCache() : ThumbnailCache(&Thumbnail::fromFile) { }
 
-QImage ThumbnailCache::thumbnailOf(const QString &path)
+QImage ThumbnailCache::thumbnailOf(const QString &path, qreal devicePixelRatio)
 {
     struct stat status;
     // Only a regular file has a picture worth remembering; the maker says what anything else gives.
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
-        return m_make(path);
+        return m_make(path, devicePixelRatio);
     const Identity identity {quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
-        qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+        nanoseconds(status.st_mtim), nanoseconds(status.st_ctim), devicePixelRatio};
     {
         const QMutexLocker locked(&m_lock);
         if (const QImage *held = m_thumbnails.object(identity))
             return *held;
     }
     // Decoded unlocked, so that the other threads go on meanwhile.
-    const QImage thumbnail = m_make(path);
+    const QImage thumbnail = m_make(path, devicePixelRatio);
     remember(identity, thumbnail);
     return thumbnail;
 }

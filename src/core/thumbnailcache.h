@@ -12,20 +12,23 @@
 #include <functional>
 
 // Thumbnails remembered between refreshes, so that only new photos cost a decode. A file is known by its identity
-// (device, inode, size and modification time), which a rename keeps: a photo that becomes a key, or comes back,
-// is not decoded again, while a file written anew is. Safe to use from any number of threads at once.
+// (device, inode, size, modification time and change time): a file written anew is decoded again, even when whoever
+// wrote it put its size and modification time back, since only the kernel sets the change time. A rename sets it
+// too, so a photo that becomes a key, or comes back, costs one decode more. A thumbnail is made for a device pixel
+// ratio, which sets its size: a file is held at one ratio at a time, and asked for at another it is made anew. Safe
+// to use from any number of threads at once.
 class ThumbnailCache
 {
 public:
     // All thumbnails held, with what each entry costs besides its pixels, stay within this.
     static constexpr qsizetype maxBytes = 32 * 1024 * 1024;
 
-    using Maker = std::function<QImage(const QString &path)>;
+    using Maker = std::function<QImage(const QString &path, qreal devicePixelRatio)>;
     // make gives the thumbnail of a file the cache does not hold.
     explicit ThumbnailCache(Maker make);
     ThumbnailCache();
 
-    QImage thumbnailOf(const QString &path);
+    QImage thumbnailOf(const QString &path, qreal devicePixelRatio = 1);
     // What the entries held cost, in bytes.
     qsizetype bytes() const;
 
@@ -36,10 +39,13 @@ private:
         quint64 inode = 0;
         qint64 size = 0;
         qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
+        qreal devicePixelRatio = 1;
         bool operator==(const Identity &other) const;
         friend size_t qHash(const Identity &identity, size_t seed)
         {
-            return qHashMulti(seed, identity.device, identity.inode, identity.size, identity.modifiedNs);
+            return qHashMulti(seed, identity.device, identity.inode, identity.size, identity.modifiedNs,
+                identity.changedNs, identity.devicePixelRatio);
         }
     };
     using FileKey = std::pair<quint64, quint64>;

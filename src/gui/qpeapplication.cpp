@@ -3,9 +3,13 @@
 
 #include "qpeapplication.h"
 
+#include "touchstyle.h"
+
 QPEApplication::QPEApplication(int &argc, char **argv, Type) : QApplication(argc, argv)
 {
     setQuitOnLastWindowClosed(true);
+    if (TouchStyle::wanted())
+        setStyle(new TouchStyle);
 }
 
 int QPEApplication::exec()

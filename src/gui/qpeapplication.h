@@ -5,8 +5,8 @@
 
 #include <QApplication>
 
-// The handheld's application object. On a desktop it is a plain QApplication: the event loop ends when the last
-// window is closed.
+// The handheld's application object: the event loop ends when the last window is closed. On a handheld (a small
+// screen or a touchscreen) every window is drawn for a finger (TouchStyle); on a desktop it is a plain QApplication.
 class QPEApplication : public QApplication
 {
     Q_OBJECT

@@ -4,12 +4,15 @@
 #include "zrkserver.h"
 
 #include "devicechoice.h"
+#include "entrydelegate.h"
 #include "filemove.h"
 #include "folderscan.h"
 #include "ir.h"
 #include "keylistcheck.h"
 #include "keystore.h"
 #include "leftoutnotice.h"
+#include "listplaceholder.h"
+#include "moverecovery.h"
 #include "regularfile.h"
 #include "scanprogress.h"
 #include "thumbnail.h"
@@ -20,14 +23,18 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <cstdlib>
@@ -60,10 +67,39 @@ QString verdictMessage(const KeyListVerdict &verdict)
         return QStringLiteral("Give them a T-Shirt!");
     case KeyListVerdict::NoKeys:
         return QStringLiteral("No keys in list.");
+    case KeyListVerdict::TooLong:
+        return QStringLiteral("Key list too long.");
     case KeyListVerdict::InvalidKey:
         break;
     }
     return QStringLiteral("Invalid Key: %1.").arg(verdict.invalidLine);
+}
+
+// What an empty list of the document folder's files says in its place: that the folder is missing and what goes
+// there, or what would show in the list.
+QString emptyListText(const QString &whatShowsHere)
+{
+    const QString folder = KeyStore::documentFolder();
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral(
+            "No folder %1. Photos (names containing .jpg, in lower case) and key lists (.list) go there.")
+            .arg(folder);
+    return whatShowsHere.arg(folder);
+}
+
+// A message box on a narrow screen wraps its text at half the screen's width, and breaks "T-Shirt!" after its
+// hyphen. Texts as short as those a desktop's box keeps on one line keep to one line there too, wherever the screen
+// has room for the box.
+void keepTextOnOneLine(QMessageBox &box)
+{
+    constexpr int desktopOneLineWidth = 500;
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    const int textWidth = label ? label->fontMetrics().horizontalAdvance(box.text()) : 0;
+    if (!label || textWidth > desktopOneLineWidth)
+        return;
+    label->setMinimumWidth(textWidth);
+    if (box.layout()->minimumSize().width() > box.screen()->availableGeometry().width())
+        label->setMinimumWidth(0);
 }
 
 } // namespace
@@ -78,8 +114,12 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, 
     const QListWidget *tabLists[] = {sendList, checkList, givenList};
     for (int tab = 0; tab < int(std::size(tabLists)); ++tab)
         addLeftOutNotice(tabWidget->widget(tab), tabLists[tab]);
-    for (QListWidget *list : {sendList, checkList, givenList})
+    for (QListWidget *list : {sendList, checkList, givenList}) {
         list->setIconSize(Thumbnail::size());
+        list->setItemDelegate(new EntryDelegate(list));
+    }
+    ListPlaceholder::of(givenList)->setText(
+        QStringLiteral("No keys given. A photo sent with Send New Key shows here."));
 
     // Key numbers come from rand(); seeded once per start from the time and the process id.
     const time_t now = time(nullptr);
@@ -87,6 +127,8 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, 
 
     // Only the sent-keys folder is ever created: a missing document folder means there is nothing to give away.
     QDir().mkdir(KeyStore::sentKeysFolder());
+    // A move that a kill or a power cut interrupted is finished or undone before a list could show its photo twice.
+    MoveRecovery::finishInterruptedMoves();
 
     refreshNewPhotoList();
     refreshCheckList();
@@ -118,11 +160,13 @@ QList<QImage> ZRKServer::thumbnailsOf(const QStringList &paths)
     // Decoding dominates a refresh, so it runs on every core; pixmaps and widgets stay on this thread.
     QFutureWatcher<QImage> watcher;
     ScanProgress progress(this, int(paths.size()));
+    // Made at the screen's own pixels, so that they show sharp at their size whatever the scale.
+    const qreal ratio = devicePixelRatioF();
     QEventLoop untilDone;
     connect(&watcher, &QFutureWatcherBase::progressValueChanged, &progress, &ScanProgress::setFilesDone);
     connect(&watcher, &QFutureWatcherBase::finished, &untilDone, &QEventLoop::quit);
-    watcher.setFuture(
-        QtConcurrent::mapped(paths, [this](const QString &path) { return m_thumbnails.thumbnailOf(path); }));
+    watcher.setFuture(QtConcurrent::mapped(
+        paths, [this, ratio](const QString &path) { return m_thumbnails.thumbnailOf(path, ratio); }));
     // The window repaints meanwhile, but the operator's clicks and keys wait: no button runs in the middle of a scan.
     if (!watcher.isFinished())
         untilDone.exec(QEventLoop::ExcludeUserInputEvents);
@@ -134,6 +178,8 @@ void ZRKServer::refreshNewPhotoList()
 {
     sendList->clear();
     scanFolder(KeyStore::documentFolder(), sendList, KeyStore::photoPattern());
+    ListPlaceholder::of(sendList)->setText(
+        emptyListText(QStringLiteral("No photos in %1. Files whose names contain .jpg, in lower case, show here.")));
 }
 
 void ZRKServer::sendNewKey()
@@ -157,13 +203,18 @@ void ZRKServer::sendNewKey()
         return;
     }
     const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
-    moveToGivenList(photoItem, sentPath);
-    if (!Ir::supported())
+    if (!Ir::supported()) {
+        moveToGivenList(photoItem, sentPath);
         return;
+    }
+    // A key whose photo never reached the sent-keys folder was not issued: the photo goes back to its name, and its
+    // entry stays on the Send list, showing where the photo is.
     if (const FileMove::Result sent = FileMove::move(keyPath, sentPath); !sent.moved) {
+        photoItem->setText(FileMove::move(keyPath, photoPath).moved ? photoPath : keyPath);
         showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
+    moveToGivenList(photoItem, sentPath);
     beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
 }
@@ -172,6 +223,8 @@ void ZRKServer::refreshCheckList()
 {
     checkList->clear();
     scanFolder(KeyStore::documentFolder(), checkList, KeyStore::keyListPattern());
+    ListPlaceholder::of(checkList)->setText(
+        emptyListText(QStringLiteral("No key lists in %1. Files whose names contain .list show here.")));
 }
 
 void ZRKServer::check()
@@ -232,6 +285,7 @@ void ZRKServer::showMessage(const QString &text, const QString &reason)
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
     box.setInformativeText(reason);
     box.addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    keepTextOnOneLine(box);
     box.exec();
 }
 

@@ -7,9 +7,12 @@
 #include "thumbnailcache.h"
 #include "zrkserverbase.h"
 
+#include <QHash>
+
 #include <optional>
 
 class Ir;
+class LeftOutNotice;
 class QCloseEvent;
 class QListWidget;
 class QListWidgetItem;
@@ -52,8 +55,11 @@ private:
     QStringList givenKeyPaths() const;
     // The thumbnails of the files, made on every core while the window repaints and ignores the operator.
     QList<QImage> thumbnailsOf(const QStringList &paths);
+    void addLeftOutNotice(QWidget *page, const QListWidget *list);
 
     ThumbnailCache m_thumbnails;
+    // The line at the top of each list's tab that tells of the files its last scan left out.
+    QHash<const QListWidget *, LeftOutNotice *> m_leftOutNotices;
 
     // Offered first the next time; forgotten when the program ends.
     QString m_lastReceiver;

@@ -88,5 +88,15 @@ grep -q "process $silent " /home/run/second.log || fail "no reason naming proces
 kill -0 $silent || fail "the silent lock holder was stopped"
 kill $silent
 wait $silent 2>/dev/null || true
+# A runtime folder that anyone may write to is passed over for a folder of the user's own, and the program says which.
+mkdir -m 0777 /home/open
+HOME=/home/root XDG_RUNTIME_DIR=/home/open "$server" 2>/home/run/open.log &
+open=$!
+pids="$pids $open"
+within_30s '[ -S /home/root/.cache/zrk-server/zrk-server.socket ]' \
+    || fail "no socket in the own folder beside an open runtime folder: $(cat /home/run/open.log)"
+grep -q '"/home/root/.cache/zrk-server"' /home/run/open.log || fail "no message naming the folder used"
+kill -TERM $open
+wait $open 2>/dev/null || true
 echo "PASS: the program started, kept running until closed and held the key store against other starts"
 SCRIPT

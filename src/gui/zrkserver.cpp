@@ -12,12 +12,14 @@
 #include "keybeams.h"
 #include "keylistcheck.h"
 #include "keystore.h"
+#include "leftoutnotice.h"
 #include "listplaceholder.h"
 #include "moverecovery.h"
 #include "regularfile.h"
 #include "scanprogress.h"
 #include "thumbnail.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
@@ -114,6 +116,9 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name)
     connect(checkButton, &QPushButton::clicked, this, &ZRKServer::check);
     connect(removeGivenKeyButton, &QPushButton::clicked, this, &ZRKServer::removeGivenKey);
     connect(beamAgainButton, &QPushButton::clicked, this, &ZRKServer::beamAgain);
+    const QListWidget *tabLists[] = {sendList, checkList, givenList};
+    for (int tab = 0; tab < int(std::size(tabLists)); ++tab)
+        addLeftOutNotice(tabWidget->widget(tab), tabLists[tab]);
     for (QListWidget *list : {sendList, checkList, givenList}) {
         list->setIconSize(Thumbnail::size());
         list->setItemDelegate(new EntryDelegate(list));
@@ -138,10 +143,21 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name)
 void ZRKServer::scanFolder(QString folder, QListWidget *list, QString pattern)
 {
     const BusyCursor busy;
-    const QStringList paths = FolderScan::matchingFiles(folder, pattern);
+    QByteArrayList leftOut;
+    const QStringList paths = FolderScan::matchingFiles(folder, pattern, &leftOut);
     const QList<QImage> thumbnails = thumbnailsOf(paths);
     for (qsizetype i = 0; i < paths.size(); ++i)
         appendEntry(list, paths.at(i), thumbnails.at(i));
+    if (LeftOutNotice *notice = m_leftOutNotices.value(list))
+        notice->setLeftOut(leftOut);
+}
+
+void ZRKServer::addLeftOutNotice(QWidget *page, const QListWidget *list)
+{
+    auto *notice = new LeftOutNotice(page);
+    notice->setObjectName(list->objectName() + QStringLiteral("LeftOutNotice"));
+    qobject_cast<QBoxLayout *>(page->layout())->insertWidget(0, notice);
+    m_leftOutNotices.insert(list, notice);
 }
 
 QList<QImage> ZRKServer::thumbnailsOf(const QStringList &paths)

@@ -7,12 +7,14 @@
 #include "thumbnailcache.h"
 #include "zrkserverbase.h"
 
+#include <QHash>
 #include <QMessageBox>
 
 #include <optional>
 
 class BeamNotices;
 class KeyBeams;
+class LeftOutNotice;
 class QCloseEvent;
 class QListWidget;
 class QListWidgetItem;
@@ -60,8 +62,11 @@ private:
     QStringList givenKeyPaths() const;
     // The thumbnails of the files, made on every core while the window repaints and ignores the operator.
     QList<QImage> thumbnailsOf(const QStringList &paths);
+    void addLeftOutNotice(QWidget *page, const QListWidget *list);
 
     ThumbnailCache m_thumbnails;
     BeamNotices *m_notices;
     KeyBeams *m_beams;
+    // The line at the top of each list's tab that tells of the files its last scan left out.
+    QHash<const QListWidget *, LeftOutNotice *> m_leftOutNotices;
 };

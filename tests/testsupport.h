@@ -124,10 +124,15 @@ private:
 // A private system bus with python3-dbusmock's BlueZ on it and a private session bus with a stand-in obexd
 // (obexd-standin.py, which says how each device answers), both started here and pointed to by the environment. Qt
 // keeps its first connection to each bus, so a test program makes one before it uses D-Bus and keeps it to the end.
+// Debian's own obexd can take the stand-in's place: it checks the calls as the real one does, but without Bluetooth
+// in the kernel it reaches no device.
 class StandInBluetooth
 {
 public:
-    StandInBluetooth();
+    enum Obexd { StandInObexd, DebianObexd };
+    static QString debianObexd() { return QStringLiteral("/usr/libexec/bluetooth/obexd"); }
+
+    explicit StandInBluetooth(Obexd obexd = StandInObexd);
     ~StandInBluetooth();
     StandInBluetooth(const StandInBluetooth &) = delete;
     StandInBluetooth &operator=(const StandInBluetooth &) = delete;
@@ -138,15 +143,23 @@ public:
     // An adapter hci0, powered or not, and devices on it; false when BlueZ did not take them.
     bool addAdapter(bool powered = true);
     bool setPowered(bool powered);
-    bool addDevice(const QString &address, const QString &name, bool paired);
+    // A device in range, with that signal strength in dBm (BlueZ's RSSI).
+    bool addDevice(const QString &address, const QString &name, bool paired, int rssi = -79);
+    // A device BlueZ knows that is not in range: it has no RSSI.
+    bool addDeviceOutOfRange(const QString &address, const QString &name);
+    // The device moved: BlueZ tells its new signal strength.
+    bool setRssi(const QString &address, int rssi);
     bool isDiscovering() const;
     // Takes the adapter and its devices away and forgets the calls obexd got.
     void reset();
     // The calls obexd got, one tab-separated line each (see obexd-standin.py).
     QStringList obexCalls() const;
+    // What Debian's obexd wrote to its debug log.
+    QString obexdLog() const;
 
 private:
     QProcess *startProcess(const QString &program, const QStringList &arguments);
+    void startDebianObexd();
     QString startBus(const QString &name);
     bool waitUntil(const std::function<bool()> &ready);
 

@@ -3,11 +3,13 @@
 
 #include "zrkserver.h"
 
+#include "beamnotices.h"
 #include "devicechoice.h"
 #include "entrydelegate.h"
 #include "filemove.h"
 #include "folderscan.h"
 #include "ir.h"
+#include "keybeams.h"
 #include "keylistcheck.h"
 #include "keystore.h"
 #include "leftoutnotice.h"
@@ -29,10 +31,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
-#include <QLocale>
-#include <QMessageBox>
 #include <QPixmap>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QtConcurrent/QtConcurrentMap>
@@ -104,13 +103,19 @@ void keepTextOnOneLine(QMessageBox &box)
 
 } // namespace
 
-ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, name, Qt::Window)
+ZRKServer::ZRKServer(QWidget *parent, const char *name)
+    : ZRKServerBase(parent, name, Qt::Window)
+    , m_notices(new BeamNotices(this))
+    , m_beams(new KeyBeams(this, givenList, m_notices))
 {
+    formLayout->insertWidget(0, m_notices);
+    connect(m_notices, &BeamNotices::beamAgainRequested, this, &ZRKServer::beamAgainFromNotice);
     connect(refreshNewPhotosButton, &QPushButton::clicked, this, &ZRKServer::refreshNewPhotoList);
     connect(sendNewKeyButton, &QPushButton::clicked, this, &ZRKServer::sendNewKey);
     connect(refreshCheckButton, &QPushButton::clicked, this, &ZRKServer::refreshCheckList);
     connect(checkButton, &QPushButton::clicked, this, &ZRKServer::check);
     connect(removeGivenKeyButton, &QPushButton::clicked, this, &ZRKServer::removeGivenKey);
+    connect(beamAgainButton, &QPushButton::clicked, this, &ZRKServer::beamAgain);
     const QListWidget *tabLists[] = {sendList, checkList, givenList};
     for (int tab = 0; tab < int(std::size(tabLists)); ++tab)
         addLeftOutNotice(tabWidget->widget(tab), tabLists[tab]);
@@ -203,10 +208,6 @@ void ZRKServer::sendNewKey()
         return;
     }
     const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
-    if (!Ir::supported()) {
-        moveToGivenList(photoItem, sentPath);
-        return;
-    }
     // A key whose photo never reached the sent-keys folder was not issued: the photo goes back to its name, and its
     // entry stays on the Send list, showing where the photo is.
     if (const FileMove::Result sent = FileMove::move(keyPath, sentPath); !sent.moved) {
@@ -215,7 +216,7 @@ void ZRKServer::sendNewKey()
         return;
     }
     moveToGivenList(photoItem, sentPath);
-    beam(sentPath, receiver);
+    m_beams->beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
 }
 
@@ -240,7 +241,9 @@ void ZRKServer::check()
     const KeyListVerdict verdict =
         KeyListCheck(givenKeyPaths()).check(&keyList, [](const QString &line) { qDebug().noquote() << line; });
     keyList.close();
-    showMessage(verdictMessage(verdict));
+    // The prize is good news; the other verdicts are refusals.
+    showMessage(verdictMessage(verdict), QString(),
+        verdict.outcome == KeyListVerdict::Prize ? QMessageBox::Information : QMessageBox::Critical);
 }
 
 void ZRKServer::removeGivenKey()
@@ -258,12 +261,44 @@ void ZRKServer::removeGivenKey()
             return;
         }
     }
+    m_beams->withdraw(keyPath);
     delete keyItem;
+}
+
+void ZRKServer::beamAgain()
+{
+    if (QListWidgetItem *keyItem = currentItemOf(givenList))
+        beamKeyAgain(keyItem);
+}
+
+bool ZRKServer::beamKeyAgain(QListWidgetItem *keyItem)
+{
+    const QString sentPath = keyItem->text();
+    if (!RegularFile::exists(sentPath)) {
+        showMessage(QStringLiteral("file doesn't exists."));
+        return false;
+    }
+    std::optional<BluetoothDevice> receiver;
+    if (!chooseReceiver(receiver))
+        return false;
+    m_beams->beam(sentPath, receiver);
+    return true;
+}
+
+void ZRKServer::beamAgainFromNotice(const QString &sentPath)
+{
+    const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
+    if (entries.isEmpty()) {
+        m_notices->dismiss(sentPath);
+        return;
+    }
+    givenList->setCurrentItem(entries.constFirst());
+    beamKeyAgain(entries.constFirst());
 }
 
 void ZRKServer::closeEvent(QCloseEvent *event)
 {
-    const QList<Ir *> pending = pendingBeams();
+    const QList<Ir *> pending = m_beams->pending();
     if (pending.isEmpty()) {
         event->accept();
         return;
@@ -280,9 +315,9 @@ void ZRKServer::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void ZRKServer::showMessage(const QString &text, const QString &reason)
+void ZRKServer::showMessage(const QString &text, const QString &reason, QMessageBox::Icon icon)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
+    QMessageBox box(icon, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
     box.setInformativeText(reason);
     box.addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
     keepTextOnOneLine(box);
@@ -316,56 +351,40 @@ void ZRKServer::moveToGivenList(QListWidgetItem *photoItem, const QString &sentP
 
 bool ZRKServer::chooseReceiver(std::optional<BluetoothDevice> &receiver)
 {
-    if (!Ir::bluetoothSupported())
+    switch (Ir::links()) {
+    case Ir::Links::None:
+        // Issued, the key would only go into the sent-keys folder, and the visitor would get nothing.
+        showMessage(QStringLiteral("No key can be beamed: this device has neither Bluetooth nor infrared."));
+        return false;
+    case Ir::Links::InfraredOnly:
         return true;
-    DeviceChoice choice(m_lastReceiver, this);
+    case Ir::Links::BluetoothOff:
+        if (!askToTurnBluetoothOn())
+            return false;
+        break;
+    case Ir::Links::Bluetooth:
+        break;
+    }
+    DeviceChoice choice(m_beams->deliveries(), this);
     if (choice.exec() != QDialog::Accepted)
         return false;
     receiver = choice.chosen();
-    m_lastReceiver = receiver->address;
     return true;
 }
 
-void ZRKServer::beam(const QString &sentPath, const std::optional<BluetoothDevice> &receiver)
+bool ZRKServer::askToTurnBluetoothOn()
 {
-    auto *ir = new Ir(this, "IR");
-    if (receiver)
-        ir->setReceiver(receiver->address, receiver->name);
-    connect(ir, &Ir::done, this, &ZRKServer::beamEnded);
-    ir->send(sentPath, QStringLiteral("A New Key!"), QStringLiteral("text/plain"));
-    if (QListWidgetItem *keyItem = givenList->item(givenList->count() - 1))
-        keyItem->setToolTip(QStringLiteral("Waiting to be beamed %1.").arg(ir->destination()));
-}
-
-void ZRKServer::beamEnded(Ir *ir)
-{
-    const QString sentPath = ir->fileName();
-    const QString when = QLocale::c().toString(ir->endedAt(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    const QString toolTip = ir->failure().isEmpty()
-        ? QStringLiteral("Beamed %1 at %2.").arg(ir->destination(), when)
-        : QStringLiteral("Not beamed %1 at %2: %3.").arg(ir->destination(), when, ir->failure());
-    // The key may have been withdrawn meanwhile.
-    const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
-    for (QListWidgetItem *entry : entries)
-        entry->setToolTip(toolTip);
-    // Not from inside the beam's own signal: the box waits for the operator, the beam's objects do not. The beaming
-    // object goes after the box, so that whoever waits for it to go has seen the box too.
-    const QString text = QStringLiteral("Can't beam %1.").arg(KeyStore::fileNameOf(sentPath));
-    QMetaObject::invokeMethod(
-        this,
-        [this, text, reason = ir->failure(), ir = QPointer<Ir>(ir)] {
-            if (!reason.isEmpty())
-                showMessage(text, reason);
-            delete ir.data();
-        },
-        Qt::QueuedConnection);
-}
-
-QList<Ir *> ZRKServer::pendingBeams() const
-{
-    QList<Ir *> pending = findChildren<Ir *>(Qt::FindDirectChildrenOnly);
-    pending.removeIf([](const Ir *ir) { return !ir->isPending(); });
-    return pending;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Message"), QStringLiteral("Bluetooth is off."),
+        QMessageBox::NoButton, this);
+    const QPushButton *turnOn = box.addButton(QStringLiteral("Turn Bluetooth On"), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole));
+    box.exec();
+    if (box.clickedButton() != turnOn)
+        return false;
+    const QString failure = Ir::turnBluetoothOn();
+    if (!failure.isEmpty())
+        showMessage(QStringLiteral("Bluetooth cannot be turned on."), failure);
+    return failure.isEmpty();
 }
 
 QStringList ZRKServer::givenKeyPaths() const

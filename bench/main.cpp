@@ -62,6 +62,8 @@ struct SetFigures
     double refreshOneCore = notMeasured;
     double refreshAllCores = notMeasured;
     double eighthScale = notMeasured;
+    double refreshFaults = notMeasured;
+    double eighthScaleFaults = notMeasured;
     double fullDecodeOneCore = notMeasured;
     double fullDecodeAllCores = notMeasured;
     double vips = notMeasured;
@@ -163,6 +165,14 @@ SetFigures measureSet(const PhotoSet &set, ScannerRoute &scanner, const Scratch 
         figures.fullDecodeOneCore = ms.at(1) / photos;
         if (haveDjpeg)
             figures.eighthScale = (ms.at(2) - ms.at(3)) / photos;
+        // Faults are counted on one more round of each, the refresh a cold one again.
+        forget();
+        figures.refreshFaults = pageFaultsDuring(refresh).own / photos;
+        if (haveDjpeg) {
+            const qint64 tinyFaults = pageFaultsDuring([&] { djpegEighthScale(tinyPhotos); }).children;
+            const qint64 allFaults = pageFaultsDuring([&] { djpegEighthScale(set.files); }).children;
+            figures.eighthScaleFaults = (allFaults - tinyFaults) / photos;
+        }
     }
     progress(QStringLiteral("  all cores"));
     // Qt scales and converts large images on several threads, so the old route gains from more cores too.
@@ -236,6 +246,8 @@ void printSet(const PhotoSet &set, const SetFigures &figures, int rounds)
     printRow(QStringLiteral("refresh of the Send list, one core"), msPerPhoto(figures.refreshOneCore));
     printComparison(QStringLiteral("  1/8-scale decode floor, djpeg -scale 1/8 (one core)"), figures.refreshOneCore,
         figures.eighthScale, eighthScaleGoal);
+    printRow(QStringLiteral("page faults per photo: the refresh / djpeg (less its start)"),
+        QStringLiteral("%1 / %2").arg(figures.refreshFaults, 0, 'f', 0).arg(figures.eighthScaleFaults, 0, 'f', 0));
     printComparison(QStringLiteral("  full decode, QPixmap::load + smooth scale (one core)"), figures.refreshOneCore,
         figures.fullDecodeOneCore, fullDecodeOneCoreGoal);
     printRow(QStringLiteral("refresh of the Send list, all %1 cores").arg(QThread::idealThreadCount()),

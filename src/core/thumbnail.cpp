@@ -12,6 +12,8 @@
 #include <QImageReader>
 #include <QMutex>
 
+#include <algorithm>
+
 namespace {
 
 // JPEG decoders can scale by 1/2, 1/4 and 1/8 while decoding, which skips most of the work. Take the smallest of
@@ -54,6 +56,22 @@ QImage scaledToThumbnail(const QImage &image)
 // at once, and a sequential JPEG decodes about 8% faster. Larger files are streamed, so memory stays bounded.
 constexpr qint64 maxBufferedFileSize = 16 * 1024 * 1024;
 
+// This thread's buffer for the photo it reads, holding exactly size bytes, kept for the next photo. A buffer of each
+// photo's own would lie above the C library's mmap threshold, so it would be mapped afresh for every photo and fault
+// in page by page while the file is copied in; the kept one faults only where it grows. It goes with its thread, and
+// the pool ends its threads once they have been idle a while.
+QByteArray &photoBufferOf(qint64 size)
+{
+    thread_local QByteArray buffer;
+    // Grown to the size itself: a resize alone would round the allocation up to a power of two.
+    if (buffer.capacity() < size) {
+        buffer = QByteArray();
+        buffer.reserve(size);
+    }
+    buffer.resize(size);
+    return buffer;
+}
+
 // The file as the decoder reads it, from its start: a sequential JPEG held whole when small enough; anything else,
 // which gains nothing from that (key lists, progressive JPEGs, other formats), streamed.
 class PhotoSource
@@ -62,9 +80,13 @@ public:
     PhotoSource(QFile &file, bool sequentialJpeg) : m_file(file)
     {
         m_file.seek(0);
-        if (!sequentialJpeg || m_file.size() > maxBufferedFileSize)
+        const qint64 size = m_file.size();
+        if (!sequentialJpeg || size > maxBufferedFileSize)
             return;
-        m_buffer.setData(m_file.read(maxBufferedFileSize));
+        QByteArray &bytes = photoBufferOf(size);
+        const qint64 read = m_file.read(bytes.data(), size);
+        bytes.resize(std::max<qint64>(read, 0));
+        m_buffer.setBuffer(&bytes);
         m_buffer.open(QIODevice::ReadOnly);
     }
 

@@ -24,7 +24,6 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QtConcurrent/QtConcurrentMap>
@@ -45,11 +44,13 @@ public:
     BusyCursor &operator=(const BusyCursor &) = delete;
 };
 
+// The entry holds the remembered image itself, so that its pixels are held once, whatever the screen: a pixmap made
+// from it would keep a converted copy wherever the screen's format differs from the image's.
 void appendEntry(QListWidget *list, const QString &path, const QImage &thumbnail)
 {
     auto *item = new QListWidgetItem(path, list);
     if (!thumbnail.isNull())
-        item->setData(Qt::DecorationRole, QPixmap::fromImage(thumbnail));
+        item->setData(Qt::DecorationRole, thumbnail);
 }
 
 QString verdictMessage(const KeyListVerdict &verdict)

@@ -20,7 +20,7 @@ mount -t tmpfs scratch /home
 mkdir -p /home/root/Documents
 # Qt takes a runtime folder only when it is private to the user.
 mkdir -m 0700 /home/run
-export XDG_RUNTIME_DIR=/home/run QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=/home/run XDG_CACHE_HOME=/home/cache QT_QPA_PLATFORM=offscreen
 lock=/home/run/zrk-server.lock
 pids=
 trap 'for pid in $pids; do kill -9 $pid 2>/dev/null || true; done' EXIT

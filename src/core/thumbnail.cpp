@@ -4,6 +4,7 @@
 #include "thumbnail.h"
 
 #include "camerapreview.h"
+#include "desktopthumbnails.h"
 #include "jpegheaders.h"
 #include "regularfile.h"
 
@@ -13,17 +14,28 @@
 #include <QMutex>
 
 #include <algorithm>
+#include <functional>
+#include <sys/stat.h>
 
 namespace {
 
+// The picture a decode is scaled down from: at least the thumbnail's size, and as large as the desktop's normal
+// thumbnails where the photo is.
+bool largeEnough(const QSize &reduced, const QSize &full)
+{
+    const int longerSide = std::max(reduced.width(), reduced.height());
+    return reduced.width() >= Thumbnail::size().width() && reduced.height() >= Thumbnail::size().height()
+        && longerSide >= std::min(DesktopThumbnails::normalSize, std::max(full.width(), full.height()));
+}
+
 // JPEG decoders can scale by 1/2, 1/4 and 1/8 while decoding, which skips most of the work. Take the smallest of
-// those that still leaves at least the thumbnail's size, so the final smooth scale only ever shrinks.
+// those that still leaves a picture large enough, so the final smooth scales only ever shrink.
 QSize reducedDecodeSize(const QSize &full)
 {
     for (int denominator : {8, 4, 2}) {
         const QSize reduced(
             (full.width() + denominator - 1) / denominator, (full.height() + denominator - 1) / denominator);
-        if (reduced.width() >= Thumbnail::size().width() && reduced.height() >= Thumbnail::size().height())
+        if (largeEnough(reduced, full))
             return reduced;
     }
     return full;
@@ -97,8 +109,19 @@ private:
     QBuffer m_buffer;
 };
 
+// Gets the decoded picture, before it is scaled to the thumbnail.
+using PictureKeeper = std::function<void(const QImage &picture)>;
+
+QImage thumbnailKeeping(const QImage &picture, const PictureKeeper &keep)
+{
+    if (picture.isNull())
+        return {};
+    keep(picture);
+    return scaledToThumbnail(picture);
+}
+
 // Only a sequential JPEG decodes straight to a reduced size.
-QImage decodedThumbnail(QFile &file, bool sequentialJpeg)
+QImage decodedThumbnail(QFile &file, bool sequentialJpeg, const PictureKeeper &keep)
 {
     PhotoSource source(file, sequentialJpeg);
     QImageReader reader(source.device());
@@ -109,16 +132,14 @@ QImage decodedThumbnail(QFile &file, bool sequentialJpeg)
     if (full.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
         reader.setScaledSize(reduced);
     if (sequentialJpeg && full.isValid())
-        return pixelsOf(reduced) > maxReducedDecodePixels ? QImage() : scaledToThumbnail(reader.read());
+        return pixelsOf(reduced) > maxReducedDecodePixels ? QImage() : thumbnailKeeping(reader.read(), keep);
     if (pixelsOf(full) > maxFullDecodePixels)
         return {};
     const QMutexLocker oneAtATime(&fullDecodeLock);
-    return scaledToThumbnail(reader.read());
+    return thumbnailKeeping(reader.read(), keep);
 }
 
-} // namespace
-
-QImage Thumbnail::fromFile(const QString &path)
+QImage thumbnailOf(const QString &path, DesktopThumbnails *desktop)
 {
     QFile file;
     // A reader given an unopened file would try to open it itself, and complain of a missing file name.
@@ -126,6 +147,29 @@ QImage Thumbnail::fromFile(const QString &path)
         return {};
     // The camera's own preview, when it shows the whole picture, costs a fraction of even a reduced decode.
     const JpegHeaders headers = JpegHeaders::read(&file);
-    const QImage preview = CameraPreview::thumbnail(headers);
-    return preview.isNull() ? decodedThumbnail(file, headers.sequential) : preview;
+    if (const QImage preview = CameraPreview::thumbnail(headers); !preview.isNull())
+        return preview;
+    if (!desktop)
+        return decodedThumbnail(file, headers.sequential, [](const QImage &) {});
+    struct stat status;
+    if (::fstat(file.handle(), &status) != 0)
+        return {};
+    const DesktopThumbnails::Stamp stamp {qint64(status.st_mtim.tv_sec), qint64(status.st_size)};
+    // Next cheapest: the thumbnail the desktop keeps, made by this program or the file manager.
+    if (const QImage kept = DesktopThumbnails::find(path, stamp, Thumbnail::size()); !kept.isNull())
+        return scaledToThumbnail(kept);
+    return decodedThumbnail(
+        file, headers.sequential, [&](const QImage &picture) { desktop->save(path, stamp, picture); });
+}
+
+} // namespace
+
+QImage Thumbnail::fromFile(const QString &path)
+{
+    return thumbnailOf(path, nullptr);
+}
+
+QImage Thumbnail::fromFileSharing(const QString &path, DesktopThumbnails &desktop)
+{
+    return thumbnailOf(path, &desktop);
 }

@@ -70,7 +70,9 @@ QString verdictMessage(const KeyListVerdict &verdict)
 
 } // namespace
 
-ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, name, Qt::Window)
+ZRKServer::ZRKServer(QWidget *parent, const char *name)
+    : ZRKServerBase(parent, name, Qt::Window)
+    , m_thumbnails([this](const QString &path) { return Thumbnail::fromFileSharing(path, m_desktopThumbnails); })
 {
     connect(refreshNewPhotosButton, &QPushButton::clicked, this, &ZRKServer::refreshNewPhotoList);
     connect(sendNewKeyButton, &QPushButton::clicked, this, &ZRKServer::sendNewKey);
@@ -148,6 +150,7 @@ void ZRKServer::sendNewKey()
     }
     const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
     if (!Ir::supported()) {
+        m_desktopThumbnails.moved(photoPath, keyPath);
         moveToGivenList(photoItem, sentPath);
         return;
     }
@@ -158,6 +161,7 @@ void ZRKServer::sendNewKey()
         showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
+    m_desktopThumbnails.moved(photoPath, sentPath);
     moveToGivenList(photoItem, sentPath);
     beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
@@ -194,11 +198,13 @@ void ZRKServer::removeGivenKey()
     // A key whose photo cannot leave the sent-keys folder is still issued, so its entry stays. Where no photo file
     // is left at the entry's path, there is nothing to move and the key is withdrawn all the same.
     if (RegularFile::exists(keyPath)) {
-        const FileMove::Result withdrawn = FileMove::move(keyPath, KeyStore::returnPath(keyPath));
+        const QString returnPath = KeyStore::returnPath(keyPath);
+        const FileMove::Result withdrawn = FileMove::move(keyPath, returnPath);
         if (!withdrawn.moved) {
             showMessage(QStringLiteral("Can't move file."), withdrawn.reason);
             return;
         }
+        m_desktopThumbnails.moved(keyPath, returnPath);
     }
     delete keyItem;
 }

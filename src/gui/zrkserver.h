@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bluetoothdevices.h"
+#include "desktopthumbnails.h"
 #include "thumbnailcache.h"
 #include "zrkserverbase.h"
 
@@ -53,6 +54,8 @@ private:
     // The thumbnails of the files, made on every core while the window repaints and ignores the operator.
     QList<QImage> thumbnailsOf(const QStringList &paths);
 
+    // Outlives the memory of thumbnails, whose decodes hand it thumbnails to write.
+    DesktopThumbnails m_desktopThumbnails;
     ThumbnailCache m_thumbnails;
 
     // Offered first the next time; forgotten when the program ends.

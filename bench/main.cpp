@@ -114,6 +114,8 @@ double firstRefreshGrowthMiB(const QString &folder, Cores cores)
 {
     QProcess probe;
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A first refresh decodes: it finds no thumbnail the desktop kept.
+    forgetDesktopThumbnails();
     probe.start(QCoreApplication::applicationFilePath(),
         {QStringLiteral("--memory-probe"), cores == OneCoreOnly ? QStringLiteral("one") : QStringLiteral("all"),
             folder});
@@ -353,7 +355,15 @@ void measureStartUp(const Scratch &scratch, int photoCount, int keyCount, int ro
             thumbnailMiB = thumbnails.bytes() / 1048576.0;
             refreshGrowthMiB = firstRefreshGrowthMiB(documents, AllCores);
         } else {
-            printRow(label, value);
+            printRow(label + QStringLiteral(", first start"), value);
+            // The first start wrote the desktop's thumbnails of every photo; the second reads them.
+            bool secondListed = false;
+            const double second = startUpSeconds(photoCount, keyCount, secondListed);
+            listed = listed && secondListed;
+            printRow(QStringLiteral("  second start, thumbnails from the desktop's cache"),
+                QStringLiteral("%1 s").arg(second, 0, 'f', 2), {},
+                QStringLiteral("<= %1 s  %2").arg(startUpGoalSeconds).arg(verdict(second <= startUpGoalSeconds)));
+            forgetDesktopThumbnails();
         }
         if (!listed)
             out() << "NOTE: the window did not list every photo and key." << Qt::endl;
@@ -533,8 +543,11 @@ int main(int argc, char **argv)
         progress(QStringLiteral("zrk-bench: cannot make a temporary folder"));
         return 1;
     }
-    // The window scans its key store when built; it gets an empty one and never the real folders.
+    // The window scans its key store when built; it gets an empty one and never the real folders, nor the desktop's
+    // real thumbnails.
     KeyStore::setDocumentFolderForTesting(scratch.documents());
+    if (!parser.isSet(memoryProbeOption))
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(scratch.root() + QStringLiteral("/cache")));
     if (parser.isSet(memoryProbeOption)) {
         const bool one = parser.value(memoryProbeOption) == QStringLiteral("one");
         probeMemory(parser.positionalArguments().value(0), one ? OneCoreOnly : AllCores);

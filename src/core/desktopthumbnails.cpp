@@ -123,11 +123,16 @@ bool stampOf(const QString &path, DesktopThumbnails::Stamp &stamp)
     struct stat status;
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    stamp = {qint64(status.st_mtim.tv_sec), qint64(status.st_size)};
+    stamp = DesktopThumbnails::Stamp::of(status);
     return true;
 }
 
 } // namespace
+
+DesktopThumbnails::Stamp DesktopThumbnails::Stamp::of(const struct stat &status)
+{
+    return {qint64(status.st_mtim.tv_sec), qint64(status.st_size)};
+}
 
 DesktopThumbnails::DesktopThumbnails()
 {

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <functional>
 
+struct stat;
+
 // The thumbnails the desktop keeps for every program, as the freedesktop.org Thumbnail Managing Standard lays them
 // out below $XDG_CACHE_HOME/thumbnails (by default ~/.cache/thumbnails): a PNG per file, named after the MD5 of the
 // file's URI and telling the URI and modification time it was made for. The file manager makes them too, and uses
@@ -28,6 +30,8 @@ public:
     {
         qint64 modifiedSeconds = 0;
         qint64 size = 0;
+
+        static Stamp of(const struct stat &status);
     };
 
     DesktopThumbnails();

@@ -154,7 +154,7 @@ QImage thumbnailOf(const QString &path, DesktopThumbnails *desktop)
     struct stat status;
     if (::fstat(file.handle(), &status) != 0)
         return {};
-    const DesktopThumbnails::Stamp stamp {qint64(status.st_mtim.tv_sec), qint64(status.st_size)};
+    const DesktopThumbnails::Stamp stamp = DesktopThumbnails::Stamp::of(status);
     // Next cheapest: the thumbnail the desktop keeps, made by this program or the file manager.
     if (const QImage kept = DesktopThumbnails::find(path, stamp, Thumbnail::size()); !kept.isNull())
         return scaledToThumbnail(kept);

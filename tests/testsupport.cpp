@@ -44,6 +44,13 @@ void pointBusesNowhere()
 }
 Q_CONSTRUCTOR_FUNCTION(pointBusesNowhere)
 
+// Nor the desktop's thumbnails in the real home: outside a key store fixture, no thumbnail can be written at all.
+void pointDesktopThumbnailsNowhere()
+{
+    qputenv("XDG_CACHE_HOME", "/nonexistent/zrk-test-cache");
+}
+Q_CONSTRUCTOR_FUNCTION(pointDesktopThumbnailsNowhere)
+
 QMutex debugMutex;
 QStringList debugLines;
 QtMessageHandler previousHandler = nullptr;
@@ -70,9 +77,11 @@ void requireUsable(const QTemporaryDir &dir)
 KeyStoreFixture::KeyStoreFixture(DocumentFolder documentFolder)
 {
     requireUsable(m_dir);
+    requireUsable(m_cacheHome);
     if (documentFolder == WithDocumentFolder)
         QDir(m_dir.path()).mkdir(QStringLiteral("Documents"));
     KeyStore::setDocumentFolderForTesting(documents());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome()));
 }
 
 QString KeyStoreFixture::documents() const

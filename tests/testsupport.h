@@ -27,7 +27,8 @@ inline void failOnUnexpectedWarnings()
                                           "support missing for .*, script \\d+$)")));
 }
 
-// A key store in a temporary folder: root()/Documents (unless told otherwise), with the program pointed at it.
+// A key store in a temporary folder: root()/Documents (unless told otherwise), with the program pointed at it, and
+// the desktop's thumbnails at cacheHome()/thumbnails, a temporary folder of its own.
 class KeyStoreFixture
 {
 public:
@@ -38,6 +39,8 @@ public:
     QString root() const { return m_dir.path(); }
     QString documents() const;
     QString sentKeys() const;
+    // Where XDG_CACHE_HOME points.
+    QString cacheHome() const { return m_cacheHome.path(); }
 
     // Writes a file below the document folder (parent folders made as needed) and returns its full path.
     QString writeFile(const QString &relativePath, const QByteArray &bytes = QByteArray()) const;
@@ -46,6 +49,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_cacheHome;
 };
 
 // The bytes of a JPEG of that size, with gradients and noise drawn from seed.

@@ -7,6 +7,7 @@
 #include "zrkserver.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -134,6 +135,8 @@ private Q_SLOTS:
     void symbolicLinksNeitherListedNorFollowed();
     void scanAppendsAndKeepsFolderAsGiven();
     void refreshRebuildsTheList();
+    void thumbnailHeldOnce_data();
+    void thumbnailHeldOnce();
     void progressShownOnlyForALongScan_data();
     void progressShownOnlyForALongScan();
     void namesNotValidUtf8AreTold_data();
@@ -266,6 +269,38 @@ void TestFolderScan::refreshRebuildsTheList()
     QVERIFY(QDir(store.documents()).removeRecursively());
     window.refreshNewPhotosButton->click();
     QCOMPARE(window.sendList->count(), 0);
+}
+
+void TestFolderScan::thumbnailHeldOnce_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("photo") << jpegBytes(QSize(300, 200));
+    // A pixmap would keep this one as an opaque copy of its own.
+    QImage opaque(300, 200, QImage::Format_ARGB32);
+    opaque.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(opaque.save(&buffer, "PNG"));
+    QTest::newRow("opaque picture with an alpha channel") << png;
+}
+
+void TestFolderScan::thumbnailHeldOnce()
+{
+    QFETCH(QByteArray, bytes);
+
+    KeyStoreFixture store;
+    store.writeFile(QStringLiteral("photo.jpg"), bytes);
+    ZRKServer window;
+    const QImage first = window.sendList->item(0)->data(Qt::DecorationRole).value<QImage>();
+    QCOMPARE(first.size(), QSize(33, 22));
+
+    window.refreshNewPhotosButton->click();
+
+    // The remembered thumbnail is what both entries show: the same pixels, not a copy of them.
+    const QImage second = window.sendList->item(0)->data(Qt::DecorationRole).value<QImage>();
+    QCOMPARE(second.constBits(), first.constBits());
 }
 
 void TestFolderScan::progressShownOnlyForALongScan_data()

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "desktopthumbnails.h"
 #include "filemove.h"
 #include "ir.h"
 #include "keystore.h"
@@ -152,6 +153,9 @@ void TestSendNewKey::issuesAndBeamsKey()
     QVERIFY(beam.fileWasThere);
     // Each beaming object goes once its beam is over.
     QTRY_COMPARE(window.findChildren<Ir *>().size(), 0);
+    // The desktop's thumbnail went with the photo, so that the next start need not decode it.
+    QTRY_VERIFY(QFile::exists(DesktopThumbnails::thumbnailPath(QStringLiteral("normal"), sentPath)));
+    QVERIFY(!QFile::exists(DesktopThumbnails::thumbnailPath(QStringLiteral("normal"), photo)));
 }
 
 void TestSendNewKey::withoutAnyLinkNothingChanges()

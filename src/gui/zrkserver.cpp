@@ -31,7 +31,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
-#include <QPixmap>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QtConcurrent/QtConcurrentMap>
@@ -52,11 +52,13 @@ public:
     BusyCursor &operator=(const BusyCursor &) = delete;
 };
 
+// The entry holds the remembered image itself, so that its pixels are held once, whatever the screen: a pixmap made
+// from it would keep a converted copy wherever the screen's format differs from the image's.
 void appendEntry(QListWidget *list, const QString &path, const QImage &thumbnail)
 {
     auto *item = new QListWidgetItem(path, list);
     if (!thumbnail.isNull())
-        item->setData(Qt::DecorationRole, QPixmap::fromImage(thumbnail));
+        item->setData(Qt::DecorationRole, thumbnail);
 }
 
 QString verdictMessage(const KeyListVerdict &verdict)
@@ -105,6 +107,9 @@ void keepTextOnOneLine(QMessageBox &box)
 
 ZRKServer::ZRKServer(QWidget *parent, const char *name)
     : ZRKServerBase(parent, name, Qt::Window)
+    , m_thumbnails([this](const QString &path, qreal devicePixelRatio) {
+        return Thumbnail::fromFileSharing(path, m_desktopThumbnails, devicePixelRatio);
+    })
     , m_notices(new BeamNotices(this))
     , m_beams(new KeyBeams(this, givenList, m_notices))
 {
@@ -215,6 +220,7 @@ void ZRKServer::sendNewKey()
         showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
+    m_desktopThumbnails.moved(photoPath, sentPath);
     moveToGivenList(photoItem, sentPath);
     m_beams->beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
@@ -255,11 +261,13 @@ void ZRKServer::removeGivenKey()
     // A key whose photo cannot leave the sent-keys folder is still issued, so its entry stays. Where no photo file
     // is left at the entry's path, there is nothing to move and the key is withdrawn all the same.
     if (RegularFile::exists(keyPath)) {
-        const FileMove::Result withdrawn = FileMove::move(keyPath, KeyStore::returnPath(keyPath));
+        const QString returnPath = KeyStore::returnPath(keyPath);
+        const FileMove::Result withdrawn = FileMove::move(keyPath, returnPath);
         if (!withdrawn.moved) {
             showMessage(QStringLiteral("Can't move file."), withdrawn.reason);
             return;
         }
+        m_desktopThumbnails.moved(keyPath, returnPath);
     }
     m_beams->withdraw(keyPath);
     delete keyItem;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bluetoothdevices.h"
+#include "desktopthumbnails.h"
 #include "thumbnailcache.h"
 #include "zrkserverbase.h"
 
@@ -64,6 +65,8 @@ private:
     QList<QImage> thumbnailsOf(const QStringList &paths);
     void addLeftOutNotice(QWidget *page, const QListWidget *list);
 
+    // Outlives the memory of thumbnails, whose decodes hand it thumbnails to write.
+    DesktopThumbnails m_desktopThumbnails;
     ThumbnailCache m_thumbnails;
     BeamNotices *m_notices;
     KeyBeams *m_beams;

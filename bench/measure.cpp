@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -125,6 +126,21 @@ double peakGrowthMiB(const std::function<void()> &work)
     sampler.join();
     const qint64 peak = peakReset ? std::max(sampledPeak, statusKiB("VmHWM")) : sampledPeak;
     return (peak - before) / 1024.0;
+}
+
+PageFaults pageFaultsDuring(const std::function<void()> &work)
+{
+    const auto faults = [](int who) {
+        struct rusage usage
+        {
+        };
+        getrusage(who, &usage);
+        return qint64(usage.ru_minflt) + usage.ru_majflt;
+    };
+    const qint64 ownBefore = faults(RUSAGE_SELF);
+    const qint64 childrenBefore = faults(RUSAGE_CHILDREN);
+    work();
+    return {faults(RUSAGE_SELF) - ownBefore, faults(RUSAGE_CHILDREN) - childrenBefore};
 }
 
 OneCore::OneCore() : m_savedPoolSize(QThreadPool::globalInstance()->maxThreadCount()), m_cpu(sched_getcpu())

@@ -24,6 +24,14 @@ QList<double> medianMs(const QList<TimedWork> &works);
 // Peak growth of the process's resident memory while work runs, in MiB.
 double peakGrowthMiB(const std::function<void()> &work);
 
+// Page faults (minor and major) while work runs: the process's own, and those of the children it waited for.
+struct PageFaults
+{
+    qint64 own = 0;
+    qint64 children = 0;
+};
+PageFaults pageFaultsDuring(const std::function<void()> &work);
+
 // For its lifetime the process runs as on a one-core machine: every thread pinned to one CPU and the global thread
 // pool limited to one thread.
 class OneCore

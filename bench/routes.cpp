@@ -3,6 +3,7 @@
 
 #include "routes.h"
 
+#include "desktopthumbnails.h"
 #include "keystore.h"
 #include "regularfile.h"
 #include "thumbnail.h"
@@ -43,7 +44,9 @@ void ScannerRoute::refresh(const QString &folder)
 
 void ScannerRoute::forgetThumbnails()
 {
+    // The window waits for its thumbnails to be written as it goes.
     m_window.reset();
+    forgetDesktopThumbnails();
     m_window = std::make_unique<ZRKServer>();
 }
 
@@ -60,6 +63,11 @@ Listing ScannerRoute::listing(const QStringList &files) const
     }
     listing.sameEntries = entries == files;
     return listing;
+}
+
+void forgetDesktopThumbnails()
+{
+    QDir(DesktopThumbnails::folder()).removeRecursively();
 }
 
 double startUpSeconds(int photoCount, int keyCount, bool &listed)

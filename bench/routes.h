@@ -30,13 +30,17 @@ public:
 
     // Clears the Send list and scans folder into it, as the refresh button does.
     void refresh(const QString &folder);
-    // A new window, which remembers no thumbnails: the next refresh is a cold one.
+    // A new window, which remembers no thumbnails, and no thumbnails kept by the desktop: the next refresh is a cold
+    // one.
     void forgetThumbnails();
     Listing listing(const QStringList &files) const;
 
 private:
     std::unique_ptr<ZRKServer> m_window;
 };
+
+// Removes the thumbnails the desktop keeps, which the windows wrote.
+void forgetDesktopThumbnails();
 
 // Seconds from building the window to its having filled its three lists, as at start-up; false in listed when the
 // lists do not hold photoCount new photos and keyCount keys. KeyStore must point at the key store to start on.

@@ -3,10 +3,10 @@
 
 #include "instanceguard.h"
 #include "qpeapplication.h"
+#include "runtimefolder.h"
 #include "zrkserver.h"
 
 #include <QIcon>
-#include <QStandardPaths>
 
 namespace {
 
@@ -30,13 +30,20 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zrk-server.svg")));
     QGuiApplication::setDesktopFileName(QStringLiteral("zrk-server"));
 
-    // The user's runtime folder is private to them, so no other user can plant a lock or a socket there.
-    InstanceGuard guard(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    const RuntimeFolder runtime = RuntimeFolder::ofThisUser();
+    if (!runtime.passedOver.isEmpty())
+        qWarning("zrk-server: %s", qPrintable(runtime.passedOver));
+    if (runtime.path.isEmpty()) {
+        qCritical("zrk-server: not started: %s", qPrintable(runtime.errorString));
+        return 1;
+    }
+    InstanceGuard guard(runtime.path);
     switch (guard.claim()) {
     case InstanceGuard::Claimed:
         break;
     case InstanceGuard::ActivatedRunning:
-        qInfo("zrk-server: already running; its window was asked to come to the front");
+        qInfo("zrk-server: already running with its lock in \"%s\"; its window was asked to come to the front",
+            qPrintable(runtime.path));
         return 0;
     case InstanceGuard::Failed:
         qCritical("zrk-server: not started: %s", qPrintable(guard.errorString()));

@@ -5,7 +5,9 @@
 """A stand-in for BlueZ's obexd on the session bus: Object Push sessions whose outcome the receiving device's
 address decides, as a phone's owner would.
 
-  ...:EE   refuses the session (org.bluez.obex.Error.Failed);
+  ...:EE   cannot open the session: org.bluez.obex.Error.Failed "Unable to connect";
+  ...:E0 to ...:E4   the same with the messages BlueZ gives: none at all (what Debian's obexd answers without a
+           reachable device), "Host is down", "Connection refused", "Connection timed out", "Operation canceled";
   ...:EF   starts the transfer, which then fails;
   ...:DD   leaves the transfer queued for ever, as an owner who never answers;
   ...:CC   takes the file so fast that the transfer is complete before SendFile answers;
@@ -13,10 +15,12 @@ address decides, as a phone's owner would.
 
 Argument types are checked as obexd checks them: a wrong signature answers UnknownMethod. Every call is written to the
 log file named on the command line, one tab-separated line each: CreateSession address, SendFile path there|missing,
-Cancel transfer, RemoveSession session. Usage: obexd-standin.py LOG-FILE (the bus from DBUS_SESSION_BUS_ADDRESS)."""
+Cancel transfer, RemoveSession session. With ZRK_STANDIN_TIMES set in the environment, each call is also written to
+standard error with the time it came. Usage: obexd-standin.py LOG-FILE (the bus from DBUS_SESSION_BUS_ADDRESS)."""
 
 import os
 import sys
+import time
 
 import dbus
 import dbus.mainloop.glib
@@ -27,12 +31,19 @@ CLIENT = 'org.bluez.obex.Client1'
 OBJECT_PUSH = 'org.bluez.obex.ObjectPush1'
 TRANSFER = 'org.bluez.obex.Transfer1'
 STEP_MS = 30
+SESSION_ERRORS = {'EE': 'Unable to connect', 'E0': '', 'E1': 'Host is down', 'E2': 'Connection refused',
+                  'E3': 'Connection timed out', 'E4': 'Operation canceled'}
 
 log_file = open(sys.argv[1], 'a', buffering=1)
 
 
 def log(*fields):
-    log_file.write('\t'.join(str(field) for field in fields) + '\n')
+    line = '\t'.join(str(field) for field in fields)
+    log_file.write(line + '\n')
+    if 'ZRK_STANDIN_TIMES' in os.environ:
+        now = time.time()
+        sys.stderr.write(f'obexd stand-in {time.strftime("%H:%M:%S", time.localtime(now))}.{int(now * 1000) % 1000:03d}'
+                         f'\t{line}\n')
 
 
 def require_signature(message, signature, method):
@@ -117,8 +128,9 @@ class Client(dbus.service.Object):
         log('CreateSession', destination)
         if str(arguments.get('Target', '')).lower() != 'opp':
             raise dbus.exceptions.DBusException('Invalid target', name='org.bluez.obex.Error.InvalidArguments')
-        if destination.upper().endswith(':EE'):
-            failure = dbus.exceptions.DBusException('Unable to connect', name='org.bluez.obex.Error.Failed')
+        session_error = SESSION_ERRORS.get(destination.upper()[-2:])
+        if session_error is not None:
+            failure = dbus.exceptions.DBusException(session_error, name='org.bluez.obex.Error.Failed')
             GLib.timeout_add(STEP_MS, lambda: error(failure) and False)
             return
         self.count += 1

@@ -39,7 +39,7 @@ wmctrl -m >/dev/null 2>&1 || fail "openbox did not start"
 # Starts the program with a scratch /home, under the command given first if any (such as a timeout).
 start_in_scratch_home() {
     QT_QPA_PLATFORM=xcb "$@" unshare --user --map-root-user --mount sh -c \
-        'mount -t tmpfs scratch /home && mkdir -p /home/root/Documents && exec "$0"' "$server"
+        'mount -t tmpfs scratch /home && mkdir -p /home/root/Documents && XDG_CACHE_HOME=/home/cache exec "$0"' "$server"
 }
 start_in_scratch_home >"$log" 2>&1 &
 pid=$!

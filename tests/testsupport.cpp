@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDir>
 #include <QDirIterator>
@@ -43,6 +44,13 @@ void pointBusesNowhere()
 }
 Q_CONSTRUCTOR_FUNCTION(pointBusesNowhere)
 
+// Nor the desktop's thumbnails in the real home: outside a key store fixture, no thumbnail can be written at all.
+void pointDesktopThumbnailsNowhere()
+{
+    qputenv("XDG_CACHE_HOME", "/nonexistent/zrk-test-cache");
+}
+Q_CONSTRUCTOR_FUNCTION(pointDesktopThumbnailsNowhere)
+
 QMutex debugMutex;
 QStringList debugLines;
 QtMessageHandler previousHandler = nullptr;
@@ -69,9 +77,11 @@ void requireUsable(const QTemporaryDir &dir)
 KeyStoreFixture::KeyStoreFixture(DocumentFolder documentFolder)
 {
     requireUsable(m_dir);
+    requireUsable(m_cacheHome);
     if (documentFolder == WithDocumentFolder)
         QDir(m_dir.path()).mkdir(QStringLiteral("Documents"));
     KeyStore::setDocumentFolderForTesting(documents());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome()));
 }
 
 QString KeyStoreFixture::documents() const
@@ -169,6 +179,18 @@ ScratchFileSystem::ScratchFileSystem(const QString &folder, int sizeKiB) : m_fol
     QDir().mkpath(folder);
     const QByteArray options = "size=" + QByteArray::number(sizeKiB) + 'k';
     if (::mount("scratch", QFile::encodeName(folder).constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData())
+        != 0)
+        m_error = qt_error_string(errno);
+}
+
+ScratchFileSystem::ScratchFileSystem(const QString &folder, const QString &source) : m_folder(folder)
+{
+    if (!mountsPromised()) {
+        m_error = QStringLiteral("not in a private mount namespace");
+        return;
+    }
+    QDir().mkpath(folder);
+    if (::mount(QFile::encodeName(source).constData(), QFile::encodeName(folder).constData(), nullptr, MS_BIND, nullptr)
         != 0)
         m_error = qt_error_string(errno);
 }
@@ -309,10 +331,16 @@ bool answered(const QDBusMessage &message)
 }
 
 const QString adapterPath = QStringLiteral("/org/bluez/hci0");
+const QString deviceInterface = QStringLiteral("org.bluez.Device1");
+
+QString devicePath(const QString &address)
+{
+    return adapterPath + QStringLiteral("/dev_") + QString(address).replace(QLatin1Char(':'), QLatin1Char('_'));
+}
 
 } // namespace
 
-StandInBluetooth::StandInBluetooth()
+StandInBluetooth::StandInBluetooth(Obexd obexd)
 {
     requireUsable(m_dir);
     const QString systemBus = startBus(QStringLiteral("system"));
@@ -325,8 +353,11 @@ StandInBluetooth::StandInBluetooth()
     startProcess(QStringLiteral("/usr/bin/python3"),
         {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"), QStringLiteral("bluez5"),
             QStringLiteral("--system")});
-    startProcess(QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral(ZRK_TESTS_FOLDER "/obexd-standin.py"), m_dir.filePath(QStringLiteral("obex.log"))});
+    if (obexd == DebianObexd)
+        startDebianObexd();
+    else
+        startProcess(QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral(ZRK_TESTS_FOLDER "/obexd-standin.py"), m_dir.filePath(QStringLiteral("obex.log"))});
     // dbusmock owns its name before its template is loaded: only an answer tells it is ready.
     const QDBusMessage listObjects = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), QStringLiteral("/"),
         QStringLiteral("org.freedesktop.DBus.ObjectManager"), QStringLiteral("GetManagedObjects"));
@@ -361,7 +392,7 @@ bool StandInBluetooth::setPowered(bool powered)
     return answered(setProperty(adapterPath, QStringLiteral("org.bluez.Adapter1"), QStringLiteral("Powered"), powered));
 }
 
-bool StandInBluetooth::addDevice(const QString &address, const QString &name, bool paired)
+bool StandInBluetooth::addDevice(const QString &address, const QString &name, bool paired, int rssi)
 {
     QDBusMessage add = bluezMock(QStringLiteral("AddDevice"));
     add << QStringLiteral("hci0") << address << name;
@@ -369,7 +400,29 @@ bool StandInBluetooth::addDevice(const QString &address, const QString &name, bo
     if (reply.type() != QDBusMessage::ReplyMessage)
         return false;
     const QString path = reply.arguments().constFirst().toString();
-    return !paired || answered(setProperty(path, QStringLiteral("org.bluez.Device1"), QStringLiteral("Paired"), true));
+    return (!paired || answered(setProperty(path, deviceInterface, QStringLiteral("Paired"), true)))
+        && setRssi(address, rssi);
+}
+
+bool StandInBluetooth::addDeviceOutOfRange(const QString &address, const QString &name)
+{
+    // dbusmock's AddDevice always gives an RSSI; its AddObject does not check the methods' type, so none is an
+    // empty list of any kind.
+    QDBusMessage add = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), QStringLiteral("/"),
+        QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("AddObject"));
+    const QVariantMap properties {{QStringLiteral("Address"), address}, {QStringLiteral("Alias"), name},
+        {QStringLiteral("Name"), name}, {QStringLiteral("Paired"), true},
+        {QStringLiteral("Adapter"), QVariant::fromValue(QDBusObjectPath(adapterPath))}};
+    add << devicePath(address) << deviceInterface << properties << QStringList();
+    return answered(add);
+}
+
+bool StandInBluetooth::setRssi(const QString &address, int rssi)
+{
+    QDBusMessage update = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), devicePath(address),
+        QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("UpdateProperties"));
+    update << deviceInterface << QVariantMap {{QStringLiteral("RSSI"), QVariant::fromValue(qint16(rssi))}};
+    return answered(update);
 }
 
 bool StandInBluetooth::isDiscovering() const
@@ -395,6 +448,27 @@ QStringList StandInBluetooth::obexCalls() const
 {
     return QString::fromLocal8Bit(readAll(m_dir.filePath(QStringLiteral("obex.log"))))
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString StandInBluetooth::obexdLog() const
+{
+    return QString::fromLocal8Bit(readAll(m_dir.filePath(QStringLiteral("obexd.log"))));
+}
+
+void StandInBluetooth::startDebianObexd()
+{
+    // Its runtime and cache folders are this test's own; -n keeps it in the foreground, -d writes its debug log.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *variable : {"HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"})
+        environment.insert(QString::fromLatin1(variable), m_dir.path());
+    auto *process = new QProcess;
+    process->setProcessEnvironment(environment);
+    process->setStandardErrorFile(m_dir.filePath(QStringLiteral("obexd.log")));
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->start(debianObexd(), {QStringLiteral("-n"), QStringLiteral("-d")});
+    m_processes.append(process);
+    if (!process->waitForStarted())
+        m_error = debianObexd() + QStringLiteral(": ") + process->errorString();
 }
 
 QProcess *StandInBluetooth::startProcess(const QString &program, const QStringList &arguments)

@@ -27,7 +27,8 @@ inline void failOnUnexpectedWarnings()
                                           "support missing for .*, script \\d+$)")));
 }
 
-// A key store in a temporary folder: root()/Documents (unless told otherwise), with the program pointed at it.
+// A key store in a temporary folder: root()/Documents (unless told otherwise), with the program pointed at it, and
+// the desktop's thumbnails at cacheHome()/thumbnails, a temporary folder of its own.
 class KeyStoreFixture
 {
 public:
@@ -38,6 +39,8 @@ public:
     QString root() const { return m_dir.path(); }
     QString documents() const;
     QString sentKeys() const;
+    // Where XDG_CACHE_HOME points.
+    QString cacheHome() const { return m_cacheHome.path(); }
 
     // Writes a file below the document folder (parent folders made as needed) and returns its full path.
     QString writeFile(const QString &relativePath, const QByteArray &bytes = QByteArray()) const;
@@ -46,6 +49,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_cacheHome;
 };
 
 // The bytes of a JPEG of that size, with gradients and noise drawn from seed.
@@ -63,6 +67,9 @@ class ScratchFileSystem
 {
 public:
     ScratchFileSystem(const QString &folder, int sizeKiB);
+    // Or the folder source mounted over folder as well: one file system in two places, between which a rename fails
+    // as between two file systems.
+    ScratchFileSystem(const QString &folder, const QString &source);
     ~ScratchFileSystem();
     ScratchFileSystem(const ScratchFileSystem &) = delete;
     ScratchFileSystem &operator=(const ScratchFileSystem &) = delete;
@@ -121,10 +128,15 @@ private:
 // A private system bus with python3-dbusmock's BlueZ on it and a private session bus with a stand-in obexd
 // (obexd-standin.py, which says how each device answers), both started here and pointed to by the environment. Qt
 // keeps its first connection to each bus, so a test program makes one before it uses D-Bus and keeps it to the end.
+// Debian's own obexd can take the stand-in's place: it checks the calls as the real one does, but without Bluetooth
+// in the kernel it reaches no device.
 class StandInBluetooth
 {
 public:
-    StandInBluetooth();
+    enum Obexd { StandInObexd, DebianObexd };
+    static QString debianObexd() { return QStringLiteral("/usr/libexec/bluetooth/obexd"); }
+
+    explicit StandInBluetooth(Obexd obexd = StandInObexd);
     ~StandInBluetooth();
     StandInBluetooth(const StandInBluetooth &) = delete;
     StandInBluetooth &operator=(const StandInBluetooth &) = delete;
@@ -135,15 +147,23 @@ public:
     // An adapter hci0, powered or not, and devices on it; false when BlueZ did not take them.
     bool addAdapter(bool powered = true);
     bool setPowered(bool powered);
-    bool addDevice(const QString &address, const QString &name, bool paired);
+    // A device in range, with that signal strength in dBm (BlueZ's RSSI).
+    bool addDevice(const QString &address, const QString &name, bool paired, int rssi = -79);
+    // A device BlueZ knows that is not in range: it has no RSSI.
+    bool addDeviceOutOfRange(const QString &address, const QString &name);
+    // The device moved: BlueZ tells its new signal strength.
+    bool setRssi(const QString &address, int rssi);
     bool isDiscovering() const;
     // Takes the adapter and its devices away and forgets the calls obexd got.
     void reset();
     // The calls obexd got, one tab-separated line each (see obexd-standin.py).
     QStringList obexCalls() const;
+    // What Debian's obexd wrote to its debug log.
+    QString obexdLog() const;
 
 private:
     QProcess *startProcess(const QString &program, const QStringList &arguments);
+    void startDebianObexd();
     QString startBus(const QString &name);
     bool waitUntil(const std::function<bool()> &ready);
 

@@ -136,6 +136,12 @@ void TestCheck::outcome()
             QVERIFY2(expectedLines.contains(line) || expectedLines.contains(line + QLatin1Char('\r')),
                 qPrintable(QStringLiteral("unexpected debug line: ") + line));
     }
+    // The prize is good news; every other verdict is a refusal.
+    const QList<ShownMessage> shown = messagesDuring([&stand] { stand.window->checkButton->click(); });
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().icon, message == Message::prize ? QMessageBox::Information : QMessageBox::Critical);
+    QCOMPARE(shown.first().caption, QStringLiteral("Message"));
+    QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});
     QCOMPARE(readAll(stand.keyList), keyList);
     QCOMPARE(filesBelow(stand.store.root()), filesBefore);
     QCOMPARE(textsOf(stand.window->givenList), givenBefore);
@@ -220,7 +226,7 @@ void TestCheck::keyListSize()
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.first().text, message);
     QCOMPARE(shown.first().caption, QStringLiteral("Message"));
-    QCOMPARE(shown.first().icon, QMessageBox::Critical);
+    QCOMPARE(shown.first().icon, message == Message::prize ? QMessageBox::Information : QMessageBox::Critical);
     QCOMPARE(shown.first().buttons, QStringList {QStringLiteral("Ok")});
     if (message == Message::keyListTooLong)
         QVERIFY(debug.lines().isEmpty());

@@ -25,7 +25,15 @@
 
 namespace {
 
-enum class Layout { SameFolder, SameFileSystem, ToOtherFileSystem, FromOtherFileSystem, RenameCannotRefuse };
+enum class Layout {
+    SameFolder,
+    SameFileSystem,
+    ToOtherFileSystem,
+    FromOtherFileSystem,
+    RenameCannotRefuse,
+    // The target folder is a second mount of a folder on the same file system, and renames cannot refuse either.
+    ToSecondMountRenameCannotRefuse,
+};
 
 class MoveFixture
 {
@@ -38,10 +46,14 @@ public:
             m_scratch = std::make_unique<ScratchFileSystem>(to(), 1024);
         if (layout == Layout::FromOtherFileSystem)
             m_scratch = std::make_unique<ScratchFileSystem>(from(), 1024);
+        if (layout == Layout::ToSecondMountRenameCannotRefuse) {
+            m_scratch = std::make_unique<ScratchFileSystem>(to(), m_elsewhere.path());
+        }
         if (layout == Layout::SameFolder)
             m_toFolder = QStringLiteral("from");
         FileMove::TestHooks hooks;
-        hooks.renameCannotRefuseToReplace = layout == Layout::RenameCannotRefuse;
+        hooks.renameCannotRefuseToReplace =
+            layout == Layout::RenameCannotRefuse || layout == Layout::ToSecondMountRenameCannotRefuse;
         FileMove::setTestHooks(hooks);
     }
 
@@ -56,6 +68,8 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_toFolder = QStringLiteral("to");
+    // Beside the fixture's folder, on the same file system, so that its files are not listed twice.
+    QTemporaryDir m_elsewhere;
     std::unique_ptr<ScratchFileSystem> m_scratch;
 };
 
@@ -66,6 +80,8 @@ void addLayoutRows(const char *suffix = "")
     QTest::addRow("to another file system%s", suffix) << Layout::ToOtherFileSystem;
     QTest::addRow("from another file system%s", suffix) << Layout::FromOtherFileSystem;
     QTest::addRow("rename that cannot refuse to replace%s", suffix) << Layout::RenameCannotRefuse;
+    QTest::addRow("to a second mount, rename that cannot refuse to replace%s", suffix)
+        << Layout::ToSecondMountRenameCannotRefuse;
 }
 
 // The three moves of a key's life: to its key name in its own folder, into the sent-keys folder, and back out.
@@ -109,6 +125,7 @@ private Q_SLOTS:
     void nextStartSettlesAMoveKilledAtAnyStep();
     void nextStartTrustsMarkersOnlyAsFarAsTheFilesAgree_data();
     void nextStartTrustsMarkersOnlyAsFarAsTheFilesAgree();
+    void nextStartUndoesAMoveWhoseSourceCannotGo();
 };
 
 void TestFileMove::init()
@@ -432,6 +449,28 @@ void TestFileMove::nextStartTrustsMarkersOnlyAsFarAsTheFilesAgree()
     QCOMPARE(filesBelow(store.root()), left);
     for (const QString &file : std::as_const(left))
         QCOMPARE(readAll(root + file), file == copyLeft ? copyBytes : photo);
+}
+
+void TestFileMove::nextStartUndoesAMoveWhoseSourceCannotGo()
+{
+    // Withdrawing from a card that has since become read-only, killed once the copy had its name.
+    const KeyStoreFixture store;
+    const ScratchFileSystem card(store.sentKeys(), 1024);
+    ZRK_REQUIRE_MOUNTED(card);
+    const QByteArray photo = photoBytes();
+    const QString source = writeFileAt(KeyStore::sentPath(QStringLiteral("zrk_7.key.jpg")), photo);
+    const QString copy = writeFileAt(KeyStore::returnPath(source), photo);
+    const MoveMarker marker {QFile::encodeName(source), "zrk_7.key.jpg", photo.size(),
+        QCryptographicHash::hash(photo, QCryptographicHash::Sha256)};
+    writeFileAt(store.documents() + QStringLiteral("/.zrk-moving-AbC123"), marker.encoded());
+    QCOMPARE(::mount(nullptr, QFile::encodeName(store.sentKeys()).constData(), nullptr,
+                 MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr),
+        0);
+
+    MoveRecovery::finishInterruptedMoves();
+
+    QCOMPARE(filesBelow(store.documents()), QStringList {QStringLiteral(".sentKeys/zrk_7.key.jpg")});
+    QCOMPARE(readAll(source), photo);
 }
 
 QTEST_MAIN(TestFileMove)

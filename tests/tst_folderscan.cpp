@@ -7,21 +7,28 @@
 #include "zrkserver.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
+#include <QLabel>
 #include <QListWidget>
 #include <QPainter>
+#include <QProcess>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +70,56 @@ QList<SeenProgress> progressDuring(const std::function<void()> &action)
     return seen;
 }
 
+// Writes an empty file below folder whose path, as the file system spells it, need not be valid UTF-8, with the
+// folders on the way; returns its native path, or nothing when it could not.
+QByteArray writeNativeFile(const QString &folder, const QByteArray &relativePath)
+{
+    QByteArray path = QFile::encodeName(folder);
+    const QByteArrayList parts = relativePath.split('/');
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        path += '/' + parts.at(i);
+        if (::mkdir(path.constData(), 0755) != 0 && errno != EEXIST)
+            return {};
+    }
+    path += '/' + parts.constLast();
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return path;
+}
+
+// Qt cannot remove what it cannot name, and the store's temporary folder would be left behind.
+auto removedAtEnd(const KeyStoreFixture &store)
+{
+    return qScopeGuard([root = store.root()] {
+        QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), root});
+    });
+}
+
+bool existsNatively(const QByteArray &path)
+{
+    struct stat status;
+    return ::lstat(path.constData(), &status) == 0;
+}
+
+QString leftOutText(int files)
+{
+    return files == 1
+        ? QStringLiteral("1 file was left out: its name is not valid UTF-8. Rename it to list it.")
+        : QStringLiteral("%1 files were left out: their names are not valid UTF-8. Rename them to list them.")
+              .arg(files);
+}
+
+// The line at the top of the list's tab that tells of left-out files: empty when it is hidden (the tab itself may be).
+QString leftOutNoticeOf(const QListWidget *list)
+{
+    const auto *notice = list->window()->findChild<QLabel *>(list->objectName() + QStringLiteral("LeftOutNotice"));
+    if (!notice)
+        return QStringLiteral("no notice");
+    return notice->isHidden() ? QString() : notice->text();
+}
+
 } // namespace
 
 class TestFolderScan : public QObject
@@ -78,8 +135,13 @@ private Q_SLOTS:
     void symbolicLinksNeitherListedNorFollowed();
     void scanAppendsAndKeepsFolderAsGiven();
     void refreshRebuildsTheList();
+    void thumbnailHeldOnce_data();
+    void thumbnailHeldOnce();
     void progressShownOnlyForALongScan_data();
     void progressShownOnlyForALongScan();
+    void namesNotValidUtf8AreTold_data();
+    void namesNotValidUtf8AreTold();
+    void leftOutNoticeGoesOnceRenamed();
 };
 
 void TestFolderScan::init()
@@ -209,6 +271,38 @@ void TestFolderScan::refreshRebuildsTheList()
     QCOMPARE(window.sendList->count(), 0);
 }
 
+void TestFolderScan::thumbnailHeldOnce_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("photo") << jpegBytes(QSize(300, 200));
+    // A pixmap would keep this one as an opaque copy of its own.
+    QImage opaque(300, 200, QImage::Format_ARGB32);
+    opaque.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(opaque.save(&buffer, "PNG"));
+    QTest::newRow("opaque picture with an alpha channel") << png;
+}
+
+void TestFolderScan::thumbnailHeldOnce()
+{
+    QFETCH(QByteArray, bytes);
+
+    KeyStoreFixture store;
+    store.writeFile(QStringLiteral("photo.jpg"), bytes);
+    ZRKServer window;
+    const QImage first = window.sendList->item(0)->data(Qt::DecorationRole).value<QImage>();
+    QCOMPARE(first.size(), QSize(33, 22));
+
+    window.refreshNewPhotosButton->click();
+
+    // The remembered thumbnail is what both entries show: the same pixels, not a copy of them.
+    const QImage second = window.sendList->item(0)->data(Qt::DecorationRole).value<QImage>();
+    QCOMPARE(second.constBits(), first.constBits());
+}
+
 void TestFolderScan::progressShownOnlyForALongScan_data()
 {
     QTest::addColumn<int>("progressivePhotos");
@@ -272,6 +366,83 @@ void TestFolderScan::progressShownOnlyForALongScan()
     const QList<QWidget *> windows = QApplication::topLevelWidgets();
     for (const QWidget *left : windows)
         QVERIFY(!qobject_cast<const QProgressDialog *>(left) || !left->isVisible());
+}
+
+void TestFolderScan::namesNotValidUtf8AreTold_data()
+{
+    // Below the document folder, as the file system spells them; \xe9 is Latin-1 for e acute.
+    QTest::addColumn<QByteArrayList>("files");
+    QTest::addColumn<int>("sendLeftOut");
+    QTest::addColumn<int>("checkLeftOut");
+    QTest::addColumn<int>("givenLeftOut");
+    QTest::addColumn<int>("listed");
+
+    QTest::newRow("Latin-1 photo") << QByteArrayList {"caf\xe9.jpg", "beach.jpg"} << 1 << 0 << 0 << 1;
+    QTest::newRow("Latin-1 key list") << QByteArrayList {"l\xe9.list", "visitor.list"} << 0 << 1 << 0 << 1;
+    QTest::newRow("photos in a Latin-1 folder")
+        << QByteArrayList {"\xe9t\xe9/a.jpg", "\xe9t\xe9/b.jpg", "\xe9t\xe9/deeper/c.jpg", "\xe9t\xe9/notes.txt"} << 3
+        << 0 << 0 << 0;
+    QTest::newRow("Latin-1 names in a sub-folder")
+        << QByteArrayList {"album/caf\xe9.jpg", "album/\xe9.list"} << 1 << 1 << 0 << 0;
+    QTest::newRow("Latin-1 key photo issued") << QByteArrayList {".sentKeys/zrk_1\xe9.key.jpg"} << 0 << 0 << 1 << 0;
+    QTest::newRow("hidden or not matching")
+        << QByteArrayList {".caf\xe9.jpg", "caf\xe9.txt", ".\xe9/a.jpg", ".sentKeys/.zrk_2\xe9.key.jpg"} << 0 << 0 << 0
+        << 0;
+    QTest::newRow("valid UTF-8") << QByteArrayList {"caf\xc3\xa9.jpg", "\xc3\xa9t\xc3\xa9/l\xc3\xa9.list"} << 0 << 0
+                                 << 0 << 2;
+}
+
+void TestFolderScan::namesNotValidUtf8AreTold()
+{
+    QFETCH(QByteArrayList, files);
+    QFETCH(int, sendLeftOut);
+    QFETCH(int, checkLeftOut);
+    QFETCH(int, givenLeftOut);
+    QFETCH(int, listed);
+
+    KeyStoreFixture store;
+    const auto removeWritten = removedAtEnd(store);
+    QByteArrayList written;
+    for (const QByteArray &file : files) {
+        written.append(writeNativeFile(store.documents(), file));
+        QVERIFY2(!written.constLast().isEmpty(), file.constData());
+    }
+    std::unique_ptr<ZRKServer> window;
+    const QList<ShownMessage> shown = messagesDuring([&] { window = std::make_unique<ZRKServer>(); });
+    QVERIFY(shown.isEmpty());
+
+    // Whatever is listed is named exactly; nothing that Qt cannot name is listed in some other spelling.
+    const QStringList texts = textsOf(window->sendList) + textsOf(window->checkList) + textsOf(window->givenList);
+    QCOMPARE(texts.size(), listed);
+    for (const QString &path : texts)
+        QVERIFY2(written.contains(QFile::encodeName(path)), qPrintable(path));
+    const auto toldOf = [](int files) { return files == 0 ? QString() : leftOutText(files); };
+    QCOMPARE(leftOutNoticeOf(window->sendList), toldOf(sendLeftOut));
+    QCOMPARE(leftOutNoticeOf(window->checkList), toldOf(checkLeftOut));
+    QCOMPARE(leftOutNoticeOf(window->givenList), toldOf(givenLeftOut));
+    // Nothing is renamed.
+    for (const QByteArray &path : std::as_const(written))
+        QVERIFY2(existsNatively(path), path.constData());
+}
+
+void TestFolderScan::leftOutNoticeGoesOnceRenamed()
+{
+    KeyStoreFixture store;
+    const auto removeWritten = removedAtEnd(store);
+    const QByteArray latin1 = writeNativeFile(store.documents(), "caf\xe9.jpg");
+    QVERIFY(!latin1.isEmpty());
+    ZRKServer window;
+    QCOMPARE(leftOutNoticeOf(window.sendList), leftOutText(1));
+    const auto *notice = window.findChild<QLabel *>(QStringLiteral("sendListLeftOutNotice"));
+    QCOMPARE(notice->toolTip(), store.documents() + QStringLiteral("/caf\uFFFD.jpg"));
+    // At the top of its tab, above the button.
+    QCOMPARE(window.tabWidget->widget(0)->layout()->indexOf(notice), 0);
+
+    const QString renamed = store.documents() + QStringLiteral("/caf\u00e9.jpg");
+    QCOMPARE(::rename(latin1.constData(), QFile::encodeName(renamed).constData()), 0);
+    window.refreshNewPhotosButton->click();
+    QCOMPARE(textsOf(window.sendList), QStringList {renamed});
+    QCOMPARE(leftOutNoticeOf(window.sendList), QString());
 }
 
 QTEST_MAIN(TestFolderScan)

@@ -175,7 +175,7 @@ void TestHandheld::fingerSizedTargets()
         // A finger drags a list to scroll it; a mouse has its scroll bar.
         QCOMPARE(QScroller::hasScroller(list->viewport()), onPhone());
     }
-    QCOMPARE(heights.size(), 3 + 5 + 3);
+    QCOMPARE(heights.size(), 3 + 6 + 3);
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Message"), QStringLiteral("Can't move file."),
         QMessageBox::NoButton, m_window.get());
     box.addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);

@@ -172,7 +172,7 @@ QString RandomOps::step()
         {12, &RandomOps::withdraw},
         {16, &RandomOps::check},
         {3, &RandomOps::restart},
-        {3, &RandomOps::killMoveAndRestart},
+        {2, &RandomOps::killMoveAndRestart},
     };
     static const int total = [] {
         int sum = 0;
@@ -320,6 +320,9 @@ QString RandomOps::issue(bool infrared)
         return showsMessages(click, {Message::selectItem});
     if (!m_files.contains(photoPath))
         return showsMessages(click, {Message::photoGone});
+    // Issued, the key would go nowhere: nothing changes.
+    if (!infrared)
+        return showsMessages(click, {Message::noLink});
     const QString keyPath = folderOf(photoPath) + keyName(number);
     if (m_files.contains(keyPath))
         return showsMessages(click, {Message::cannotRename});
@@ -327,21 +330,14 @@ QString RandomOps::issue(bool infrared)
     moveFile(photoPath, keyPath);
     const QString sentPath = QStringLiteral(".sentKeys/") + keyName(number);
     m_everDrawn.append(number);
-    const auto listAsGiven = [&] {
-        m_send.removeOne(absolute(photoPath));
-        m_given.append(absolute(sentPath));
-    };
-    if (!infrared) {
-        listAsGiven();
-        return showsMessages(click, {});
-    }
     // Not issued: the photo takes its own name back and keeps its place on the Send list.
     if (m_files.contains(sentPath) || !sentKeysHaveRoomFor(m_files.value(keyPath))) {
         moveFile(keyPath, photoPath);
         return showsMessages(click, {Message::cannotMove});
     }
     moveFile(keyPath, sentPath);
-    listAsGiven();
+    m_send.removeOne(absolute(photoPath));
+    m_given.append(absolute(sentPath));
     if (const QString error = showsMessages(click, {}); !error.isEmpty())
         return error;
 

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "ir.h"
 #include "keystore.h"
 #include "testsupport.h"
 #include "windowtestsupport.h"
@@ -102,25 +103,28 @@ void TestRemoveGivenKey::keyFromSubFolderReturnsToDocumentFolder()
     window.sendList->setCurrentRow(0);
     window.sendNewKeyButton->click();
     const QString keyName = KeyStore::fileNameOf(window.givenList->item(0)->text());
+    // Withdrawn once beamed: withdrawing earlier ends the beam.
+    QTRY_COMPARE(infrared.beams().size(), 1);
+    QTRY_COMPARE(window.findChildren<Ir *>().size(), 0);
     window.givenList->setCurrentRow(0);
 
     window.removeGivenKeyButton->click();
 
     QCOMPARE(filesBelow(store.documents()), QStringList {keyName});
     QCOMPARE(window.givenList->count(), 0);
-    QTRY_COMPARE(infrared.beams().size(), 1);
 }
 
 void TestRemoveGivenKey::entryWithoutFileLeaves()
 {
     KeyStoreFixture store;
     FakeInfrared infrared;
-    infrared.setAvailable(false);
     store.writePhoto(QStringLiteral("album/photo.jpg"));
     ZRKServer window;
     window.sendList->setCurrentRow(0);
     window.sendNewKeyButton->click();
-    // Without infrared the key photo stayed in its own folder: its entry names a file that is not there.
+    QTRY_COMPARE(infrared.beams().size(), 1);
+    // Taken away by other means: the entry names a file that is not there.
+    QVERIFY(QFile::remove(window.givenList->item(0)->text()));
     const QStringList filesBefore = filesBelow(store.root());
     window.givenList->setCurrentRow(0);
 

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The ZRK Server developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "desktopthumbnails.h"
 #include "filemove.h"
 #include "ir.h"
 #include "keystore.h"
@@ -49,7 +50,7 @@ private Q_SLOTS:
     void refusals_data();
     void refusals();
     void issuesAndBeamsKey();
-    void withoutInfraredKeyStaysInItsFolder();
+    void withoutAnyLinkNothingChanges();
     void photoFromSubFolder();
     void entryWithoutPicture();
     void takenKeyPathLosesNoPhoto();
@@ -152,34 +153,34 @@ void TestSendNewKey::issuesAndBeamsKey()
     QVERIFY(beam.fileWasThere);
     // Each beaming object goes once its beam is over.
     QTRY_COMPARE(window.findChildren<Ir *>().size(), 0);
+    // The desktop's thumbnail went with the photo, so that the next start need not decode it.
+    QTRY_VERIFY(QFile::exists(DesktopThumbnails::thumbnailPath(QStringLiteral("normal"), sentPath)));
+    QVERIFY(!QFile::exists(DesktopThumbnails::thumbnailPath(QStringLiteral("normal"), photo)));
 }
 
-void TestSendNewKey::withoutInfraredKeyStaysInItsFolder()
+void TestSendNewKey::withoutAnyLinkNothingChanges()
 {
+    // No bus, so no Bluetooth, and no infrared either.
     KeyStoreFixture store;
     FakeInfrared infrared;
     infrared.setAvailable(false);
     const QString photo = store.writePhoto(QStringLiteral("photo.jpg"));
-    const QByteArray photoBytes = readAll(photo);
     ZRKServer window;
     window.sendList->setCurrentRow(0);
-    const QString keyName = KeyStore::keyName(nextKeyNumber());
-    const QString keyPath = store.documents() + QLatin1Char('/') + keyName;
+    const QStringList filesBefore = filesBelow(store.root());
 
     const DebugLines debug;
     const QList<ShownMessage> shown = messagesDuring([&] { window.sendNewKeyButton->click(); });
 
-    QVERIFY(shown.isEmpty());
+    // Issued, the key would only have been renamed, and the visitor would have got nothing.
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().text, Message::noLink);
+    QCOMPARE(shown.first().icon, QMessageBox::Critical);
     QVERIFY(debug.lines().isEmpty());
-    QCOMPARE(filesBelow(store.documents()), QStringList {keyName});
-    QCOMPARE(readAll(keyPath), photoBytes);
-    QCOMPARE(window.sendList->count(), 0);
-    QCOMPARE(textsOf(window.givenList), QStringList {store.sentKeys() + QLatin1Char('/') + keyName});
+    QCOMPARE(filesBelow(store.root()), filesBefore);
+    QCOMPARE(textsOf(window.sendList), QStringList {photo});
+    QCOMPARE(window.givenList->count(), 0);
     QCOMPARE(window.findChildren<Ir *>().size(), 0);
-
-    window.refreshNewPhotosButton->click();
-    QCOMPARE(textsOf(window.sendList), QStringList {keyPath});
-    QVERIFY(infrared.beams().isEmpty());
 }
 
 void TestSendNewKey::photoFromSubFolder()

@@ -2,14 +2,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "cameraphoto.h"
+#include "desktopthumbnails.h"
 #include "testsupport.h"
 #include "thumbnail.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -77,6 +85,22 @@ QList<QColor> cornersOf(const QImage &thumbnail)
     return corners;
 }
 
+int permissionsOf(const QString &path)
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+// A thumbnail as the desktop stores one, made for the file at path as it is now unless told otherwise.
+QImage desktopThumbnail(const QSize &size, const QColor &colour, const QString &path)
+{
+    QImage thumbnail = filled(size, colour);
+    const QFileInfo file(path);
+    thumbnail.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(DesktopThumbnails::uriOf(path)));
+    thumbnail.setText(QStringLiteral("Thumb::MTime"), QString::number(file.lastModified().toSecsSinceEpoch()));
+    return thumbnail;
+}
+
 } // namespace
 
 class TestThumbnail : public QObject
@@ -98,6 +122,14 @@ private Q_SLOTS:
     void cameraPreviewAtTheScreensRatio();
     void turnedUpright_data();
     void turnedUpright();
+    void desktopThumbnailWritten_data();
+    void desktopThumbnailWritten();
+    void desktopThumbnailUsedOnlyWhenMadeForThePhoto_data();
+    void desktopThumbnailUsedOnlyWhenMadeForThePhoto();
+    void movedPhotoTakesItsDesktopThumbnail();
+    void unwritableDesktopCacheChangesNothingButTime_data();
+    void unwritableDesktopCacheChangesNothingButTime();
+    void desktopCacheInTheHomeByDefault();
 };
 
 void TestThumbnail::init()
@@ -326,6 +358,187 @@ void TestThumbnail::turnedUpright()
     const QImage thumbnail = Thumbnail::fromFile(photo);
     QCOMPARE(thumbnail.size(), QSize(33, 22));
     QCOMPARE(cornersOf(thumbnail), corners);
+}
+
+void TestThumbnail::desktopThumbnailWritten_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // Invalid when nothing is to be written.
+    QTest::addColumn<QSize>("writtenSize");
+    QTest::addColumn<QStringList>("decoderWarnings");
+
+    QTest::newRow("decoded photo") << jpegBytes(QSize(3000, 2000)) << QSize(128, 85) << QStringList();
+    QTest::newRow("upright portrait") << CameraPhoto::withExif(encoded(quarters(QSize(1600, 1200))), {}, 6)
+                                      << QSize(96, 128) << QStringList();
+    QTest::newRow("small photo, kept at its size") << jpegBytes(QSize(100, 60)) << QSize(100, 60) << QStringList();
+    QTest::newRow("camera preview, nothing decoded") << CameraPhoto::withExif(
+        encoded(filled(QSize(1600, 1200), Qt::red)), encoded(filled(QSize(160, 120), Qt::blue)))
+                                                     << QSize() << QStringList();
+    QTest::newRow("not a picture") << QByteArray("zrk_1.key.jpg\n") << QSize() << QStringList();
+    QTest::newRow("truncated photo") << jpegBytes(QSize(200, 100)).left(60) << QSize()
+                                     << QStringList {
+                                            QStringLiteral("Corrupt JPEG data: 1 extraneous bytes before marker 0xd9"),
+                                            QStringLiteral("JPEG datastream contains no image")};
+}
+
+void TestThumbnail::desktopThumbnailWritten()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QSize, writtenSize);
+    QFETCH(QStringList, decoderWarnings);
+    for (const QString &warning : decoderWarnings)
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+
+    KeyStoreFixture store;
+    const QString photo = store.writeFile(QStringLiteral("my photo.jpg"), bytes);
+    DesktopThumbnails desktop;
+    Thumbnail::fromFileSharing(photo, desktop);
+    desktop.waitForWrites();
+
+    const QString written = DesktopThumbnails::thumbnailPath(QStringLiteral("normal"), photo);
+    // The name is the MD5 of the URI, the space in it escaped.
+    const QByteArray uri = "file://" + QFile::encodeName(photo).replace(" ", "%20");
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex());
+    QCOMPARE(written, store.cacheHome() + QStringLiteral("/thumbnails/normal/") + md5 + QStringLiteral(".png"));
+    if (!writtenSize.isValid()) {
+        QCOMPARE(filesBelow(store.cacheHome()), QStringList());
+        return;
+    }
+    // Nothing but the thumbnail, private to its user.
+    QCOMPARE(filesBelow(store.cacheHome()), QStringList {written.mid(store.cacheHome().size() + 1)});
+    QCOMPARE(permissionsOf(written), 0600);
+    QCOMPARE(permissionsOf(store.cacheHome() + QStringLiteral("/thumbnails")), 0700);
+    QCOMPARE(permissionsOf(store.cacheHome() + QStringLiteral("/thumbnails/normal")), 0700);
+    QImageReader reader(written, "png");
+    const QImage thumbnail = reader.read();
+    QCOMPARE(thumbnail.size(), writtenSize);
+    const QFileInfo file(photo);
+    QCOMPARE(thumbnail.text(QStringLiteral("Thumb::URI")), QString::fromLatin1(uri));
+    QCOMPARE(thumbnail.text(QStringLiteral("Thumb::MTime")), QString::number(file.lastModified().toSecsSinceEpoch()));
+    QCOMPARE(thumbnail.text(QStringLiteral("Thumb::Size")), QString::number(file.size()));
+}
+
+void TestThumbnail::desktopThumbnailUsedOnlyWhenMadeForThePhoto_data()
+{
+    QTest::addColumn<QString>("sizeFolder");
+    QTest::addColumn<QSize>("size");
+    // What spoils the thumbnail, if anything.
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("used");
+
+    QTest::newRow("ours") << QStringLiteral("normal") << QSize(128, 96) << QString() << true;
+    QTest::newRow("the file manager's large one, without a size")
+        << QStringLiteral("large") << QSize(256, 192) << QString() << true;
+    QTest::newRow("another modification time")
+        << QStringLiteral("normal") << QSize(128, 96) << QStringLiteral("mtime") << false;
+    QTest::newRow("another file's URI") << QStringLiteral("normal") << QSize(128, 96) << QStringLiteral("uri") << false;
+    QTest::newRow("another size") << QStringLiteral("normal") << QSize(128, 96) << QStringLiteral("size") << false;
+    QTest::newRow("truncated PNG") << QStringLiteral("normal") << QSize(128, 96) << QStringLiteral("truncated")
+                                   << false;
+    QTest::newRow("not a PNG") << QStringLiteral("normal") << QSize(128, 96) << QStringLiteral("jpeg") << false;
+    QTest::newRow("1x1") << QStringLiteral("normal") << QSize(1, 1) << QString() << false;
+}
+
+void TestThumbnail::desktopThumbnailUsedOnlyWhenMadeForThePhoto()
+{
+    QFETCH(QString, sizeFolder);
+    QFETCH(QSize, size);
+    QFETCH(QString, fault);
+    QFETCH(bool, used);
+
+    // A red photo and a blue thumbnail: the colour tells which of them made the picture.
+    KeyStoreFixture store;
+    const QString photo = store.writeFile(QStringLiteral("photo.jpg"), encoded(filled(QSize(400, 300), Qt::red)));
+    QImage thumbnail = desktopThumbnail(size, Qt::blue, photo);
+    if (sizeFolder == QStringLiteral("normal"))
+        thumbnail.setText(QStringLiteral("Thumb::Size"),
+            QString::number(QFileInfo(photo).size() + (fault == QStringLiteral("size"))));
+    if (fault == QStringLiteral("mtime"))
+        thumbnail.setText(
+            QStringLiteral("Thumb::MTime"), QString::number(QFileInfo(photo).lastModified().toSecsSinceEpoch() - 1));
+    if (fault == QStringLiteral("uri"))
+        thumbnail.setText(QStringLiteral("Thumb::URI"),
+            QString::fromLatin1(DesktopThumbnails::uriOf(photo + QStringLiteral(".old"))));
+    QByteArray bytes = encoded(thumbnail, fault == QStringLiteral("jpeg") ? "JPEG" : "PNG");
+    if (fault == QStringLiteral("truncated"))
+        bytes.truncate(bytes.size() / 2);
+    writeFileAt(DesktopThumbnails::thumbnailPath(sizeFolder, photo), bytes);
+
+    DesktopThumbnails desktop;
+    const QImage picture = Thumbnail::fromFileSharing(photo, desktop);
+    QCOMPARE(picture.size(), QSize(33, 22));
+    QCOMPARE(near(picture.pixel(16, 11), Qt::blue), used);
+    QCOMPARE(near(picture.pixel(16, 11), Qt::red), !used);
+}
+
+void TestThumbnail::movedPhotoTakesItsDesktopThumbnail()
+{
+    KeyStoreFixture store;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(400, 300));
+    DesktopThumbnails desktop;
+    Thumbnail::fromFileSharing(photo, desktop);
+    desktop.waitForWrites();
+    const QString oldThumbnail = DesktopThumbnails::thumbnailPath(QStringLiteral("normal"), photo);
+    QVERIFY(QFile::exists(oldThumbnail));
+
+    // Issued as a key: renamed, never written.
+    QVERIFY(QDir().mkpath(store.sentKeys()));
+    const QString key = store.sentKeys() + QStringLiteral("/zrk_7.key.jpg");
+    QVERIFY(QFile::rename(photo, key));
+    desktop.moved(photo, key);
+    desktop.waitForWrites();
+
+    const QString newThumbnail = DesktopThumbnails::thumbnailPath(QStringLiteral("normal"), key);
+    QVERIFY(!QFile::exists(oldThumbnail));
+    QCOMPARE(
+        QImage(newThumbnail).text(QStringLiteral("Thumb::URI")), QString::fromLatin1(DesktopThumbnails::uriOf(key)));
+    QCOMPARE(permissionsOf(newThumbnail), 0600);
+    const QFileInfo file(key);
+    QVERIFY(
+        !DesktopThumbnails::find(key, {file.lastModified().toSecsSinceEpoch(), file.size()}, QSize(33, 22)).isNull());
+}
+
+void TestThumbnail::unwritableDesktopCacheChangesNothingButTime_data()
+{
+    QTest::addColumn<QString>("cacheHome");
+
+    QTest::newRow("missing, and so is the folder above") << QStringLiteral("none/cache");
+    QTest::newRow("a file in the way") << QStringLiteral("Documents/photo.jpg");
+    QTest::newRow("thumbnails a file") << QStringLiteral("home");
+}
+
+void TestThumbnail::unwritableDesktopCacheChangesNothingButTime()
+{
+    QFETCH(QString, cacheHome);
+
+    KeyStoreFixture store;
+    const QString photo = store.writePhoto(QStringLiteral("photo.jpg"), QSize(400, 300), 5);
+    writeFileAt(store.root() + QStringLiteral("/home/thumbnails"), "not a folder");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(store.root() + QLatin1Char('/') + cacheHome));
+    const QStringList before = filesBelow(store.root());
+
+    DesktopThumbnails desktop;
+    const QImage picture = Thumbnail::fromFileSharing(photo, desktop);
+    desktop.waitForWrites();
+
+    QCOMPARE(picture, Thumbnail::fromFile(photo));
+    QCOMPARE(filesBelow(store.root()), before);
+}
+
+void TestThumbnail::desktopCacheInTheHomeByDefault()
+{
+    KeyStoreFixture store;
+    const QByteArray savedHome = qgetenv("HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", savedHome);
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(store.cacheHome()));
+    });
+    qputenv("HOME", QFile::encodeName(store.root()));
+    qunsetenv("XDG_CACHE_HOME");
+    QCOMPARE(DesktopThumbnails::folder(), store.root() + QStringLiteral("/.cache/thumbnails"));
+    // A relative one is no base directory.
+    qputenv("XDG_CACHE_HOME", "cache");
+    QCOMPARE(DesktopThumbnails::folder(), store.root() + QStringLiteral("/.cache/thumbnails"));
 }
 
 QTEST_GUILESS_MAIN(TestThumbnail)

@@ -93,3 +93,8 @@ QList<QStringList> devicesChosenDuring(const QString &address, const std::functi
     });
     return listed;
 }
+
+void handlingDeviceChoice(const std::function<void()> &action, const std::function<void(DeviceChoice *)> &handle)
+{
+    handlingModal<DeviceChoice>(action, handle);
+}

@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class DeviceChoice;
 class QListWidget;
 
 // What the window says to the operator, spelt once for every test.
@@ -21,14 +22,11 @@ inline const QString cannotMove = QStringLiteral("Can't move file.");
 inline const QString cannotRead = QStringLiteral("Can't read file.");
 inline const QString prize = QStringLiteral("Give them a T-Shirt!");
 inline const QString noKeys = QStringLiteral("No keys in list.");
+inline const QString noLink = QStringLiteral("No key can be beamed: this device has neither Bluetooth nor infrared.");
 inline const QString keyListTooLong = QStringLiteral("Key list too long.");
 inline QString invalidKey(const QString &line)
 {
     return QStringLiteral("Invalid Key: ") + line + QLatin1Char('.');
-}
-inline QString cannotBeam(const QString &keyName)
-{
-    return QStringLiteral("Can't beam ") + keyName + QLatin1Char('.');
 }
 inline QString stillBeaming(int keys)
 {
@@ -62,3 +60,7 @@ QStringList messageTextsDuring(const std::function<void()> &action);
 // picks it and presses Ok, or presses Cancel when address is empty. Returns the choice's entries as it showed them
 // when it was answered (one list per time it opened).
 QList<QStringList> devicesChosenDuring(const QString &address, const std::function<void()> &action);
+
+// Runs action; every few milliseconds meanwhile, the open device choice, if any, goes to handle, which answers it when
+// it has seen enough.
+void handlingDeviceChoice(const std::function<void()> &action, const std::function<void(DeviceChoice *)> &handle);

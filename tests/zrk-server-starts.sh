@@ -16,7 +16,7 @@ mount -t tmpfs scratch /home
 mkdir -p /home/root/Documents
 # Qt takes a runtime folder only when it is private to the user.
 mkdir -m 0700 /home/run
-export XDG_RUNTIME_DIR=/home/run QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=/home/run XDG_CACHE_HOME=/home/cache QT_QPA_PLATFORM=offscreen
 lock=/home/run/zrk-server.lock
 pids=
 trap 'for pid in $pids; do kill -9 $pid 2>/dev/null || true; done' EXIT
@@ -88,5 +88,16 @@ grep -q "process $silent " /home/run/second.log || fail "no reason naming proces
 kill -0 $silent || fail "the silent lock holder was stopped"
 kill $silent
 wait $silent 2>/dev/null || true
+# A runtime folder that anyone may write to is passed over for a folder of the user's own (in the default cache
+# folder), and the program says which.
+mkdir -m 0777 /home/open
+env -u XDG_CACHE_HOME HOME=/home/root XDG_RUNTIME_DIR=/home/open "$server" 2>/home/run/open.log &
+open=$!
+pids="$pids $open"
+within_30s '[ -S /home/root/.cache/zrk-server/zrk-server.socket ]' \
+    || fail "no socket in the own folder beside an open runtime folder: $(cat /home/run/open.log)"
+grep -q '"/home/root/.cache/zrk-server"' /home/run/open.log || fail "no message naming the folder used"
+kill -TERM $open
+wait $open 2>/dev/null || true
 echo "PASS: the program started, kept running until closed and held the key store against other starts"
 SCRIPT

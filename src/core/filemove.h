@@ -31,7 +31,7 @@ struct TestHooks
     // Runs just before the file takes its name at the target, when another program could take that name first.
     std::function<void(const QString &target)> beforePlacing;
     // Runs between any two steps of a move that change the disk, so that a test can kill the move there.
-    std::function<void()> betweenSteps;
+    std::function<void()> betweenSteps = {};
     // Behave as on file systems whose rename cannot refuse to replace a file (some network and FUSE ones).
     bool renameCannotRefuseToReplace = false;
 };

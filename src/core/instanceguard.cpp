@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,6 +21,18 @@ const QByteArray activateRequest = QByteArrayLiteral("activate\n");
 constexpr int holderAnswerTime = 5000;
 constexpr int retryInterval = 100;
 constexpr int socketTimeout = 1000;
+
+// A request is one short line, sent at once. Whatever else connects (a stray client, or one that floods or stays
+// silent) costs the holder no more than this, and cannot keep later starts out for longer.
+constexpr qint64 requestSizeLimit = 4096;
+constexpr int requestTimeLimit = 5000;
+constexpr int connectionLimit = 16;
+
+void closeConnection(QLocalSocket *connection)
+{
+    connection->abort();
+    connection->deleteLater();
+}
 
 } // namespace
 
@@ -101,16 +116,34 @@ bool InstanceGuard::askHolderToActivate()
 void InstanceGuard::acceptRequests()
 {
     while (QLocalSocket *connection = m_server.nextPendingConnection()) {
+        if (openConnections() > connectionLimit) {
+            closeConnection(connection);
+            continue;
+        }
+        connection->setReadBufferSize(requestSizeLimit);
         connect(connection, &QLocalSocket::readyRead, this, [this, connection] { readRequest(connection); });
         connect(connection, &QLocalSocket::disconnected, connection, &QObject::deleteLater);
+        QTimer::singleShot(requestTimeLimit, connection, [connection] { closeConnection(connection); });
         readRequest(connection);
     }
 }
 
+// The server's connections that are still open, the one just taken included; closed ones wait to be deleted.
+qsizetype InstanceGuard::openConnections() const
+{
+    const QList<QLocalSocket *> connections = m_server.findChildren<QLocalSocket *>(Qt::FindDirectChildrenOnly);
+    return std::count_if(connections.cbegin(), connections.cend(),
+        [](const QLocalSocket *connection) { return connection->state() != QLocalSocket::UnconnectedState; });
+}
+
 void InstanceGuard::readRequest(QLocalSocket *connection)
 {
-    if (!connection->canReadLine())
+    if (!connection->canReadLine()) {
+        // The buffer holds no more than the limit: full without a line, it is no request.
+        if (connection->bytesAvailable() >= requestSizeLimit)
+            closeConnection(connection);
         return;
+    }
     if (connection->readLine() == activateRequest)
         Q_EMIT activationRequested();
     connection->disconnectFromServer();

@@ -40,6 +40,7 @@ private:
     Outcome startListening();
     bool askHolderToActivate();
     void acceptRequests();
+    qsizetype openConnections() const;
     void readRequest(QLocalSocket *connection);
     QString holderDescription() const;
 

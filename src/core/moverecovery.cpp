@@ -122,9 +122,10 @@ std::optional<MoveMarker> readMarker(const QByteArray &path)
 std::optional<QByteArray> sourceInStore(const QByteArray &source, const QByteArray &documents)
 {
     const qsizetype slash = source.lastIndexOf('/');
-    const QByteArray name = source.mid(slash + 1);
+    if (slash < 0 || !isListedName(source.mid(slash + 1)))
+        return std::nullopt;
     const QByteArray folder = canonical(source.left(slash));
-    if (slash < 0 || !isListedName(name) || folder.isEmpty())
+    if (folder.isEmpty())
         return std::nullopt;
     if (folder != documents) {
         if (!folder.startsWith(QByteArray(documents + '/')))
@@ -135,7 +136,7 @@ std::optional<QByteArray> sourceInStore(const QByteArray &source, const QByteArr
                 return std::nullopt;
         }
     }
-    return folder + '/' + name;
+    return folder + source.mid(slash);
 }
 
 // Whether the file at path holds what the marker says a whole copy holds.
@@ -169,18 +170,24 @@ bool isCutShortCopyOf(const QByteArray &part, const QByteArray &whole)
     }
 }
 
-bool removeAndFlush(const QByteArray &path)
+bool flushFolderOf(const QByteArray &path)
 {
-    if (::unlink(path.constData()) != 0)
-        return false;
     const Descriptor folder(::open(path.left(path.lastIndexOf('/')).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return folder.isValid() && ::fsync(folder.get()) == 0;
+}
+
+// False while the marker is still needed: the file stayed, or its removal may not outlast a power cut.
+bool removeAndFlush(const QByteArray &path)
+{
+    return ::unlink(path.constData()) == 0 && flushFolderOf(path);
 }
 
 // Two places hold the whole photo: the move is finished where it can be, else undone.
 bool keepOne(const QByteArray &source, const QByteArray &target)
 {
-    return removeAndFlush(source) || removeAndFlush(target);
+    if (::unlink(source.constData()) == 0)
+        return flushFolderOf(source);
+    return removeAndFlush(target);
 }
 
 // Makes each photo the marker concerns whole in exactly one place where that can be told; false while the marker

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QSize>
 
+class DesktopThumbnails;
+
 // The small picture shown beside every list entry.
 class Thumbnail
 {
@@ -20,4 +22,7 @@ public:
     // camera's preview when the photo has one of its shape and big enough, else decoded. A null image when the file
     // is not an image or is too large to decode. Safe to call from any thread.
     static QImage fromFile(const QString &path, qreal devicePixelRatio = 1);
+    // The same, where a photo without a usable preview is first looked up in the desktop's thumbnails, and one that
+    // is decoded gets its thumbnail written there.
+    static QImage fromFileSharing(const QString &path, DesktopThumbnails &desktop, qreal devicePixelRatio = 1);
 };

@@ -3,21 +3,25 @@
 
 #include "zrkserver.h"
 
+#include "beamnotices.h"
 #include "devicechoice.h"
 #include "entrydelegate.h"
 #include "filemove.h"
 #include "folderscan.h"
 #include "incomingfolder.h"
 #include "ir.h"
+#include "keybeams.h"
 #include "keylistagent.h"
 #include "keylistcheck.h"
 #include "keystore.h"
+#include "leftoutnotice.h"
 #include "listplaceholder.h"
 #include "moverecovery.h"
 #include "regularfile.h"
 #include "scanprogress.h"
 #include "thumbnail.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
@@ -32,8 +36,6 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
-#include <QPixmap>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QtConcurrent/QtConcurrentMap>
@@ -54,11 +56,13 @@ public:
     BusyCursor &operator=(const BusyCursor &) = delete;
 };
 
+// The entry holds the remembered image itself, so that its pixels are held once, whatever the screen: a pixmap made
+// from it would keep a converted copy wherever the screen's format differs from the image's.
 void appendEntry(QListWidget *list, const QString &path, const QImage &thumbnail)
 {
     auto *item = new QListWidgetItem(path, list);
     if (!thumbnail.isNull())
-        item->setData(Qt::DecorationRole, QPixmap::fromImage(thumbnail));
+        item->setData(Qt::DecorationRole, thumbnail);
 }
 
 QString verdictMessage(const KeyListVerdict &verdict)
@@ -103,21 +107,27 @@ void keepTextOnOneLine(QMessageBox &box)
         label->setMinimumWidth(0);
 }
 
-// When something happened, in the entries' tool tips.
-QString timeStamp(const QDateTime &at)
-{
-    return QLocale::c().toString(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-}
-
 } // namespace
 
-ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, name, Qt::Window)
+ZRKServer::ZRKServer(QWidget *parent, const char *name)
+    : ZRKServerBase(parent, name, Qt::Window)
+    , m_thumbnails([this](const QString &path, qreal devicePixelRatio) {
+        return Thumbnail::fromFileSharing(path, m_desktopThumbnails, devicePixelRatio);
+    })
+    , m_notices(new BeamNotices(this))
+    , m_beams(new KeyBeams(this, givenList, m_notices))
 {
+    formLayout->insertWidget(0, m_notices);
+    connect(m_notices, &BeamNotices::beamAgainRequested, this, &ZRKServer::beamAgainFromNotice);
     connect(refreshNewPhotosButton, &QPushButton::clicked, this, &ZRKServer::refreshNewPhotoList);
     connect(sendNewKeyButton, &QPushButton::clicked, this, &ZRKServer::sendNewKey);
     connect(refreshCheckButton, &QPushButton::clicked, this, &ZRKServer::refreshCheckList);
     connect(checkButton, &QPushButton::clicked, this, &ZRKServer::check);
     connect(removeGivenKeyButton, &QPushButton::clicked, this, &ZRKServer::removeGivenKey);
+    connect(beamAgainButton, &QPushButton::clicked, this, &ZRKServer::beamAgain);
+    const QListWidget *tabLists[] = {sendList, checkList, givenList};
+    for (int tab = 0; tab < int(std::size(tabLists)); ++tab)
+        addLeftOutNotice(tabWidget->widget(tab), tabLists[tab]);
     for (QListWidget *list : {sendList, checkList, givenList}) {
         list->setIconSize(Thumbnail::size());
         list->setItemDelegate(new EntryDelegate(list));
@@ -146,10 +156,21 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name) : ZRKServerBase(parent, 
 void ZRKServer::scanFolder(QString folder, QListWidget *list, QString pattern)
 {
     const BusyCursor busy;
-    const QStringList paths = FolderScan::matchingFiles(folder, pattern);
+    QByteArrayList leftOut;
+    const QStringList paths = FolderScan::matchingFiles(folder, pattern, &leftOut);
     const QList<QImage> thumbnails = thumbnailsOf(paths);
     for (qsizetype i = 0; i < paths.size(); ++i)
         appendEntry(list, paths.at(i), thumbnails.at(i));
+    if (LeftOutNotice *notice = m_leftOutNotices.value(list))
+        notice->setLeftOut(leftOut);
+}
+
+void ZRKServer::addLeftOutNotice(QWidget *page, const QListWidget *list)
+{
+    auto *notice = new LeftOutNotice(page);
+    notice->setObjectName(list->objectName() + QStringLiteral("LeftOutNotice"));
+    qobject_cast<QBoxLayout *>(page->layout())->insertWidget(0, notice);
+    m_leftOutNotices.insert(list, notice);
 }
 
 QList<QImage> ZRKServer::thumbnailsOf(const QStringList &paths)
@@ -200,10 +221,6 @@ void ZRKServer::sendNewKey()
         return;
     }
     const QString sentPath = KeyStore::sentPath(KeyStore::fileNameOf(keyPath));
-    if (!Ir::supported()) {
-        moveToGivenList(photoItem, sentPath);
-        return;
-    }
     // A key whose photo never reached the sent-keys folder was not issued: the photo goes back to its name, and its
     // entry stays on the Send list, showing where the photo is.
     if (const FileMove::Result sent = FileMove::move(keyPath, sentPath); !sent.moved) {
@@ -211,8 +228,9 @@ void ZRKServer::sendNewKey()
         showMessage(QStringLiteral("Can't move file."), sent.reason);
         return;
     }
+    m_desktopThumbnails.moved(photoPath, sentPath);
     moveToGivenList(photoItem, sentPath);
-    beam(sentPath, receiver);
+    m_beams->beam(sentPath, receiver);
     qDebug().noquote() << keyPath;
 }
 
@@ -237,7 +255,9 @@ void ZRKServer::check()
     const KeyListVerdict verdict =
         KeyListCheck(givenKeyPaths()).check(&keyList, [](const QString &line) { qDebug().noquote() << line; });
     keyList.close();
-    showMessage(verdictMessage(verdict));
+    // The prize is good news; the other verdicts are refusals.
+    showMessage(verdictMessage(verdict), QString(),
+        verdict.outcome == KeyListVerdict::Prize ? QMessageBox::Information : QMessageBox::Critical);
 }
 
 void ZRKServer::removeGivenKey()
@@ -249,18 +269,52 @@ void ZRKServer::removeGivenKey()
     // A key whose photo cannot leave the sent-keys folder is still issued, so its entry stays. Where no photo file
     // is left at the entry's path, there is nothing to move and the key is withdrawn all the same.
     if (RegularFile::exists(keyPath)) {
-        const FileMove::Result withdrawn = FileMove::move(keyPath, KeyStore::returnPath(keyPath));
+        const QString returnPath = KeyStore::returnPath(keyPath);
+        const FileMove::Result withdrawn = FileMove::move(keyPath, returnPath);
         if (!withdrawn.moved) {
             showMessage(QStringLiteral("Can't move file."), withdrawn.reason);
             return;
         }
+        m_desktopThumbnails.moved(keyPath, returnPath);
     }
+    m_beams->withdraw(keyPath);
     delete keyItem;
+}
+
+void ZRKServer::beamAgain()
+{
+    if (QListWidgetItem *keyItem = currentItemOf(givenList))
+        beamKeyAgain(keyItem);
+}
+
+bool ZRKServer::beamKeyAgain(QListWidgetItem *keyItem)
+{
+    const QString sentPath = keyItem->text();
+    if (!RegularFile::exists(sentPath)) {
+        showMessage(QStringLiteral("file doesn't exists."));
+        return false;
+    }
+    std::optional<BluetoothDevice> receiver;
+    if (!chooseReceiver(receiver))
+        return false;
+    m_beams->beam(sentPath, receiver);
+    return true;
+}
+
+void ZRKServer::beamAgainFromNotice(const QString &sentPath)
+{
+    const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
+    if (entries.isEmpty()) {
+        m_notices->dismiss(sentPath);
+        return;
+    }
+    givenList->setCurrentItem(entries.constFirst());
+    beamKeyAgain(entries.constFirst());
 }
 
 void ZRKServer::closeEvent(QCloseEvent *event)
 {
-    const QList<Ir *> pending = pendingBeams();
+    const QList<Ir *> pending = m_beams->pending();
     if (pending.isEmpty()) {
         event->accept();
         return;
@@ -277,9 +331,9 @@ void ZRKServer::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void ZRKServer::showMessage(const QString &text, const QString &reason)
+void ZRKServer::showMessage(const QString &text, const QString &reason, QMessageBox::Icon icon)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
+    QMessageBox box(icon, QStringLiteral("Message"), text, QMessageBox::NoButton, this);
     box.setInformativeText(reason);
     box.addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
     keepTextOnOneLine(box);
@@ -313,63 +367,48 @@ void ZRKServer::moveToGivenList(QListWidgetItem *photoItem, const QString &sentP
 
 bool ZRKServer::chooseReceiver(std::optional<BluetoothDevice> &receiver)
 {
-    if (!Ir::bluetoothSupported())
+    switch (Ir::links()) {
+    case Ir::Links::None:
+        // Issued, the key would only go into the sent-keys folder, and the visitor would get nothing.
+        showMessage(QStringLiteral("No key can be beamed: this device has neither Bluetooth nor infrared."));
+        return false;
+    case Ir::Links::InfraredOnly:
         return true;
-    DeviceChoice choice(m_lastReceiver, this);
+    case Ir::Links::BluetoothOff:
+        if (!askToTurnBluetoothOn())
+            return false;
+        break;
+    case Ir::Links::Bluetooth:
+        break;
+    }
+    DeviceChoice choice(m_beams->deliveries(), this);
     if (choice.exec() != QDialog::Accepted)
         return false;
     receiver = choice.chosen();
-    m_lastReceiver = receiver->address;
     return true;
 }
 
-void ZRKServer::beam(const QString &sentPath, const std::optional<BluetoothDevice> &receiver)
+bool ZRKServer::askToTurnBluetoothOn()
 {
-    auto *ir = new Ir(this, "IR");
-    if (receiver)
-        ir->setReceiver(receiver->address, receiver->name);
-    connect(ir, &Ir::done, this, &ZRKServer::beamEnded);
-    ir->send(sentPath, QStringLiteral("A New Key!"), QStringLiteral("text/plain"));
-    if (QListWidgetItem *keyItem = givenList->item(givenList->count() - 1))
-        keyItem->setToolTip(QStringLiteral("Waiting to be beamed %1.").arg(ir->destination()));
-}
-
-void ZRKServer::beamEnded(Ir *ir)
-{
-    const QString sentPath = ir->fileName();
-    const QString when = timeStamp(ir->endedAt());
-    const QString toolTip = ir->failure().isEmpty()
-        ? QStringLiteral("Beamed %1 at %2.").arg(ir->destination(), when)
-        : QStringLiteral("Not beamed %1 at %2: %3.").arg(ir->destination(), when, ir->failure());
-    // The key may have been withdrawn meanwhile.
-    const QList<QListWidgetItem *> entries = givenList->findItems(sentPath, Qt::MatchExactly);
-    for (QListWidgetItem *entry : entries)
-        entry->setToolTip(toolTip);
-    // Not from inside the beam's own signal: the box waits for the operator, the beam's objects do not. The beaming
-    // object goes after the box, so that whoever waits for it to go has seen the box too.
-    const QString text = QStringLiteral("Can't beam %1.").arg(KeyStore::fileNameOf(sentPath));
-    QMetaObject::invokeMethod(
-        this,
-        [this, text, reason = ir->failure(), ir = QPointer<Ir>(ir)] {
-            if (!reason.isEmpty())
-                showMessage(text, reason);
-            delete ir.data();
-        },
-        Qt::QueuedConnection);
-}
-
-QList<Ir *> ZRKServer::pendingBeams() const
-{
-    QList<Ir *> pending = findChildren<Ir *>(Qt::FindDirectChildrenOnly);
-    pending.removeIf([](const Ir *ir) { return !ir->isPending(); });
-    return pending;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Message"), QStringLiteral("Bluetooth is off."),
+        QMessageBox::NoButton, this);
+    const QPushButton *turnOn = box.addButton(QStringLiteral("Turn Bluetooth On"), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole));
+    box.exec();
+    if (box.clickedButton() != turnOn)
+        return false;
+    const QString failure = Ir::turnBluetoothOn();
+    if (!failure.isEmpty())
+        showMessage(QStringLiteral("Bluetooth cannot be turned on."), failure);
+    return failure.isEmpty();
 }
 
 void ZRKServer::showReceivedList(const QString &path, const QString &sender, const QDateTime &at)
 {
     appendEntry(checkList, path, thumbnailsOf({path}).constFirst());
     QListWidgetItem *entry = checkList->item(checkList->count() - 1);
-    entry->setToolTip(QStringLiteral("Received from %1 at %2.").arg(sender, timeStamp(at)));
+    entry->setToolTip(QStringLiteral("Received from %1 at %2.")
+                          .arg(sender, QLocale::c().toString(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     checkList->setCurrentItem(entry);
     const QString arrival = QStringLiteral("A key list arrived from %1.").arg(sender);
     qInfo("zrk-server: %s", qPrintable(arrival));

@@ -4,13 +4,19 @@
 #pragma once
 
 #include "bluetoothdevices.h"
+#include "desktopthumbnails.h"
 #include "thumbnailcache.h"
 #include "zrkserverbase.h"
 
+#include <QHash>
+#include <QMessageBox>
+
 #include <optional>
 
-class Ir;
+class BeamNotices;
 class QDateTime;
+class KeyBeams;
+class LeftOutNotice;
 class QCloseEvent;
 class QListWidget;
 class QListWidgetItem;
@@ -32,6 +38,8 @@ protected Q_SLOTS:
     void refreshCheckList();
     void check();
     void removeGivenKey();
+    // Beams the selected issued key once more, to the device chosen as for a new key; it keeps its number.
+    void beamAgain();
 
 protected:
     // Beams still waiting or running end with the window, so the operator is asked first.
@@ -39,25 +47,32 @@ protected:
 
 private:
     // reason, when given, says what the system answered, under the text.
-    void showMessage(const QString &text, const QString &reason = QString());
+    void showMessage(
+        const QString &text, const QString &reason = QString(), QMessageBox::Icon icon = QMessageBox::Critical);
     // The same box with the question under the text, answered Yes (true) or No.
     bool askYesNo(const QString &text, const QString &question);
     // The list's current entry, or null after asking the operator to select one.
     QListWidgetItem *currentItemOf(QListWidget *list);
     void moveToGivenList(QListWidgetItem *photoItem, const QString &sentPath);
-    // Asks for the Bluetooth device that gets the key, when Bluetooth can beam; false when the operator cancelled.
+    // Asks for the Bluetooth device that gets the key, when Bluetooth can beam, first offering to turn Bluetooth on
+    // when it is off; false when nothing can beam or the operator cancelled. Nothing has changed by then.
     bool chooseReceiver(std::optional<BluetoothDevice> &receiver);
-    void beam(const QString &sentPath, const std::optional<BluetoothDevice> &receiver);
-    void beamEnded(Ir *ir);
-    QList<Ir *> pendingBeams() const;
+    bool askToTurnBluetoothOn();
+    // Beams the key of that entry again; false when it was not beamed (the operator cancelled, or it cannot be).
+    bool beamKeyAgain(QListWidgetItem *keyItem);
+    void beamAgainFromNotice(const QString &sentPath);
     QStringList givenKeyPaths() const;
     // A key list that came in over the air shows at once, selected, without a refresh.
     void showReceivedList(const QString &path, const QString &sender, const QDateTime &at);
     // The thumbnails of the files, made on every core while the window repaints and ignores the operator.
     QList<QImage> thumbnailsOf(const QStringList &paths);
+    void addLeftOutNotice(QWidget *page, const QListWidget *list);
 
+    // Outlives the memory of thumbnails, whose decodes hand it thumbnails to write.
+    DesktopThumbnails m_desktopThumbnails;
     ThumbnailCache m_thumbnails;
-
-    // Offered first the next time; forgotten when the program ends.
-    QString m_lastReceiver;
+    BeamNotices *m_notices;
+    KeyBeams *m_beams;
+    // The line at the top of each list's tab that tells of the files its last scan left out.
+    QHash<const QListWidget *, LeftOutNotice *> m_leftOutNotices;
 };

@@ -6,33 +6,44 @@
 #include "ir.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QTimer>
 
 namespace {
 
-// The first one runs; the others wait.
-QList<Ir *> beams;
+// By receiver address (empty for infrared): the first one runs; the others wait.
+QHash<QString, QList<Ir *>> lines;
 
-void startFirst()
+void startFirst(const QString &receiver)
 {
-    if (!beams.isEmpty())
-        beams.constFirst()->start();
+    const QList<Ir *> line = lines.value(receiver);
+    if (!line.isEmpty())
+        line.constFirst()->start();
 }
 
 } // namespace
 
 void BeamQueue::enqueue(Ir *ir)
 {
-    beams.append(ir);
-    if (beams.size() == 1)
+    QList<Ir *> &line = lines[ir->receiverAddress()];
+    line.append(ir);
+    if (line.size() == 1)
         ir->start();
 }
 
 void BeamQueue::remove(Ir *ir)
 {
-    const bool wasRunning = !beams.isEmpty() && beams.constFirst() == ir;
-    beams.removeOne(ir);
+    const QString receiver = ir->receiverAddress();
+    const auto line = lines.find(receiver);
+    if (line == lines.end())
+        return;
+    const bool wasRunning = !line->isEmpty() && line->constFirst() == ir;
+    line->removeOne(ir);
+    if (line->isEmpty()) {
+        lines.erase(line);
+        return;
+    }
     // Not at once: when the owner of all the beams goes, each of them goes in turn, and none should start first.
     if (wasRunning)
-        QTimer::singleShot(0, QCoreApplication::instance(), startFirst);
+        QTimer::singleShot(0, QCoreApplication::instance(), [receiver] { startFirst(receiver); });
 }

@@ -7,12 +7,12 @@ namespace {
 int stallLimit = 2 * 60 * 1000;
 }
 
-BeamTransfer::BeamTransfer(QObject *parent) : QObject(parent)
+BeamTransfer::BeamTransfer(const QString &device, QObject *parent) : QObject(parent), m_device(device)
 {
     m_stallWatch.setSingleShot(true);
     connect(&m_stallWatch, &QTimer::timeout, this, [this] {
         abort();
-        end(QStringLiteral("no progress for %1 s").arg(stallLimit / 1000.0));
+        end(BeamFailure::stalled(m_device, stallLimit));
     });
 }
 
@@ -32,7 +32,7 @@ void BeamTransfer::madeProgress()
         m_stallWatch.start(stallLimit);
 }
 
-void BeamTransfer::end(const QString &failure)
+void BeamTransfer::end(const BeamFailure &failure)
 {
     if (m_ended)
         return;

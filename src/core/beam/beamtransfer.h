@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "beamfailure.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -14,7 +16,8 @@ class BeamTransfer : public QObject
 {
     Q_OBJECT
 public:
-    explicit BeamTransfer(QObject *parent);
+    // device: the receiver as the operator knows it, for the reasons of a failure.
+    BeamTransfer(const QString &device, QObject *parent);
 
     virtual void start(const QString &fileName) = 0;
 
@@ -23,18 +26,21 @@ public:
     static void setStallLimitForTesting(int milliseconds);
 
 Q_SIGNALS:
-    // failure is empty when the file arrived.
-    void ended(const QString &failure);
+    void ended(const BeamFailure &failure);
+    // How much of the file has arrived, in per cent.
+    void progressed(int percent);
 
 protected:
     // Restarts the stall watch; start() calls it once too.
     void madeProgress();
-    void end(const QString &failure);
+    void end(const BeamFailure &failure);
+    QString device() const { return m_device; }
     bool hasEnded() const { return m_ended; }
     // Stops the transfer after a stall; end() follows.
     virtual void abort() = 0;
 
 private:
+    QString m_device;
     QTimer m_stallWatch;
     bool m_ended = false;
 };

@@ -5,6 +5,7 @@
 
 #include "obex.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -22,12 +23,15 @@ QDBusConnection bus()
 
 } // namespace
 
-BluetoothBeam::BluetoothBeam(const QString &address, QObject *parent) : BeamTransfer(parent), m_address(address) { }
+BluetoothBeam::BluetoothBeam(const QString &address, const QString &name, QObject *parent)
+    : BeamTransfer(name, parent), m_address(address)
+{ }
 
 BluetoothBeam::~BluetoothBeam()
 {
     if (!hasEnded())
         abort();
+    closeWhatCallOpens();
 }
 
 void BluetoothBeam::start(const QString &fileName)
@@ -40,9 +44,42 @@ void BluetoothBeam::start(const QString &fileName)
     QDBusMessage create = QDBusMessage::createMethodCall(
         Obex::service, Obex::clientPath, Obex::clientInterface, QStringLiteral("CreateSession"));
     create << m_address << QVariantMap {{QStringLiteral("Target"), QStringLiteral("opp")}};
+    callObexd(create, &BluetoothBeam::sessionCreated);
+}
+
+void BluetoothBeam::callObexd(const QDBusMessage &message, void (BluetoothBeam::*answered)(QDBusPendingCallWatcher *))
+{
     // The stall watch ends a call that takes too long; the bus must not end it sooner.
-    auto *call = new QDBusPendingCallWatcher(bus().asyncCall(create, stallLimitMs() * 2), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this, &BluetoothBeam::sessionCreated);
+    m_call = new QDBusPendingCallWatcher(bus().asyncCall(message, stallLimitMs() * 2), this);
+    connect(m_call, &QDBusPendingCallWatcher::finished, this, answered);
+}
+
+void BluetoothBeam::closeWhatCallOpens()
+{
+    if (!m_call)
+        return;
+    // A withdrawn key must not reach the phone once a late answer has opened the way. The application keeps the
+    // call until then.
+    QDBusPendingCallWatcher *late = m_call;
+    late->disconnect(this);
+    late->setParent(QCoreApplication::instance());
+    connect(late, &QDBusPendingCallWatcher::finished, late, [](QDBusPendingCallWatcher *answer) {
+        answer->deleteLater();
+        const QDBusMessage reply = answer->reply();
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return;
+        const QDBusObjectPath opened = qdbus_cast<QDBusObjectPath>(reply.arguments().constFirst());
+        // SendFile answers with the transfer and its properties, CreateSession with the session alone.
+        if (reply.arguments().size() > 1) {
+            bus().send(QDBusMessage::createMethodCall(
+                Obex::service, opened.path(), Obex::transferInterface, QStringLiteral("Cancel")));
+            return;
+        }
+        QDBusMessage remove = QDBusMessage::createMethodCall(
+            Obex::service, Obex::clientPath, Obex::clientInterface, QStringLiteral("RemoveSession"));
+        remove << QVariant::fromValue(opened);
+        bus().send(remove);
+    });
 }
 
 void BluetoothBeam::abort()
@@ -59,7 +96,7 @@ void BluetoothBeam::sessionCreated(QDBusPendingCallWatcher *call)
     call->deleteLater();
     const QDBusPendingReply<QDBusObjectPath> reply = *call;
     if (reply.isError()) {
-        finish(QStringLiteral("the device refused the session: %1").arg(reply.error().message()));
+        finish(BeamFailure::sessionNotOpened(device(), reply.error()));
         return;
     }
     m_session = reply.value();
@@ -67,8 +104,7 @@ void BluetoothBeam::sessionCreated(QDBusPendingCallWatcher *call)
     QDBusMessage send = QDBusMessage::createMethodCall(
         Obex::service, m_session.path(), Obex::objectPushInterface, QStringLiteral("SendFile"));
     send << m_fileName;
-    auto *sent = new QDBusPendingCallWatcher(bus().asyncCall(send, stallLimitMs() * 2), this);
-    connect(sent, &QDBusPendingCallWatcher::finished, this, &BluetoothBeam::fileSent);
+    callObexd(send, &BluetoothBeam::fileSent);
 }
 
 void BluetoothBeam::fileSent(QDBusPendingCallWatcher *call)
@@ -76,11 +112,13 @@ void BluetoothBeam::fileSent(QDBusPendingCallWatcher *call)
     call->deleteLater();
     const QDBusPendingReply<QDBusObjectPath, QVariantMap> reply = *call;
     if (reply.isError()) {
-        finish(QStringLiteral("the file was not sent: %1").arg(reply.error().message()));
+        finish(BeamFailure::fileNotSent(device(), reply.error()));
         return;
     }
     m_transfer = reply.argumentAt<0>();
-    follow(reply.argumentAt<1>());
+    const QVariantMap properties = reply.argumentAt<1>();
+    m_size = properties.value(QStringLiteral("Size")).toULongLong();
+    follow(properties);
     const QList<QPair<QString, QVariantMap>> early = std::exchange(m_early, {});
     for (const auto &[path, changed] : early) {
         if (path == m_transfer.path())
@@ -105,15 +143,23 @@ void BluetoothBeam::follow(const QVariantMap &changed)
         return;
     // "complete" and "error" are final, whatever arrives after them.
     const QString status = changed.value(QStringLiteral("Status")).toString();
-    if (status == QLatin1String("complete"))
-        finish(QString());
-    else if (status == QLatin1String("error"))
-        finish(QStringLiteral("the transfer failed"));
-    else if (!changed.isEmpty())
-        madeProgress();
+    if (status == QLatin1String("complete")) {
+        finish({});
+        return;
+    }
+    if (status == QLatin1String("error")) {
+        finish(BeamFailure::notTaken(device()));
+        return;
+    }
+    if (changed.isEmpty())
+        return;
+    madeProgress();
+    if (const auto transferred = changed.constFind(QStringLiteral("Transferred"));
+        transferred != changed.cend() && m_size > 0)
+        Q_EMIT progressed(int(qMin<qulonglong>(100, transferred->toULongLong() * 100 / m_size)));
 }
 
-void BluetoothBeam::finish(const QString &failure)
+void BluetoothBeam::finish(const BeamFailure &failure)
 {
     removeSession();
     end(failure);

@@ -8,6 +8,7 @@
 #include <QDBusObjectPath>
 #include <QList>
 #include <QPair>
+#include <QPointer>
 #include <QVariantMap>
 
 class QDBusMessage;
@@ -19,7 +20,8 @@ class BluetoothBeam : public BeamTransfer
 {
     Q_OBJECT
 public:
-    BluetoothBeam(const QString &address, QObject *parent);
+    // name: the device's, for the operator.
+    BluetoothBeam(const QString &address, const QString &name, QObject *parent);
     // A beam still running is cancelled with its owner.
     ~BluetoothBeam() override;
 
@@ -35,13 +37,19 @@ private:
     void sessionCreated(QDBusPendingCallWatcher *call);
     void fileSent(QDBusPendingCallWatcher *call);
     void follow(const QVariantMap &changed);
-    void finish(const QString &failure);
+    void finish(const BeamFailure &failure);
     void removeSession();
+    void callObexd(const QDBusMessage &message, void (BluetoothBeam::*answered)(QDBusPendingCallWatcher *));
+    // What a call still on its way opens is closed again when it answers, after this object has gone.
+    void closeWhatCallOpens();
 
+    QPointer<QDBusPendingCallWatcher> m_call;
     QString m_address;
     QString m_fileName;
     QDBusObjectPath m_session;
     QDBusObjectPath m_transfer;
+    // The file's size, from SendFile's reply; 0 until then.
+    qulonglong m_size = 0;
     // Status changes that arrive before SendFile's reply names the transfer.
     QList<QPair<QString, QVariantMap>> m_early;
 };

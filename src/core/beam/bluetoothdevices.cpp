@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusVariant>
 #include <QMap>
 #include <QVariantMap>
 
@@ -22,6 +23,8 @@ const QString bluez = QStringLiteral("org.bluez");
 const QString adapterInterface = QStringLiteral("org.bluez.Adapter1");
 const QString deviceInterface = QStringLiteral("org.bluez.Device1");
 const QString objectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString rssiProperty = QStringLiteral("RSSI");
 // A question to BlueZ or the bus is answered at once; a bus that hangs must not hold the window for long.
 constexpr int answerTimeoutMs = 5000;
 
@@ -38,14 +41,30 @@ ManagedObjects managedObjects()
     return qdbus_cast<ManagedObjects>(reply.arguments().constFirst());
 }
 
-QStringList poweredAdapters(const ManagedObjects &objects)
+enum class Power { Any, On };
+
+QStringList adapters(const ManagedObjects &objects, Power power)
 {
     QStringList adapters;
     for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
-        if (it->value(adapterInterface).value(QStringLiteral("Powered")).toBool())
+        if (!it->contains(adapterInterface))
+            continue;
+        if (power == Power::Any || it->value(adapterInterface).value(QStringLiteral("Powered")).toBool())
             adapters.append(it.key().path());
     }
     return adapters;
+}
+
+QStringList poweredAdapters(const ManagedObjects &objects)
+{
+    return adapters(objects, Power::On);
+}
+
+// BlueZ has the property only while the device is in range, and keeps 0 for "unknown".
+std::optional<int> rssiFrom(const QVariantMap &properties)
+{
+    const int rssi = properties.value(rssiProperty).toInt();
+    return rssi != 0 ? std::optional<int>(rssi) : std::nullopt;
 }
 
 BluetoothDevice deviceFrom(const QVariantMap &properties)
@@ -59,7 +78,17 @@ BluetoothDevice deviceFrom(const QVariantMap &properties)
     if (device.name.isEmpty())
         device.name = device.address;
     device.paired = properties.value(QStringLiteral("Paired")).toBool();
+    device.rssi = rssiFrom(properties);
     return device;
+}
+
+// BlueZ names a device's object after its address: /org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF.
+QString addressOfDevicePath(const QString &path)
+{
+    const QString last = path.section(QLatin1Char('/'), -1);
+    if (!last.startsWith(QLatin1String("dev_")))
+        return QString();
+    return last.mid(4).replace(QLatin1Char('_'), QLatin1Char(':'));
 }
 
 bool obexdAnswers()
@@ -85,6 +114,8 @@ BluetoothDevices::BluetoothDevices(QObject *parent) : QObject(parent)
     QDBusConnection bus = QDBusConnection::systemBus();
     bus.connect(
         bluez, QString(), objectManager, QStringLiteral("InterfacesAdded"), this, SLOT(interfacesAdded(QDBusMessage)));
+    bus.connect(bluez, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"), {deviceInterface},
+        QString(), this, SLOT(deviceChanged(QDBusMessage)));
     m_searching = poweredAdapters(managedObjects());
     for (const QString &adapter : std::as_const(m_searching)) {
         // Object Push runs over classic Bluetooth only, so low-energy devices need not be listed.
@@ -102,9 +133,25 @@ BluetoothDevices::~BluetoothDevices()
         QDBusConnection::systemBus().send(adapterCall(adapter, QStringLiteral("StopDiscovery")));
 }
 
-bool BluetoothDevices::canBeam()
+BluetoothDevices::State BluetoothDevices::state()
 {
-    return !poweredAdapters(managedObjects()).isEmpty() && obexdAnswers();
+    const ManagedObjects objects = managedObjects();
+    if (adapters(objects, Power::Any).isEmpty() || !obexdAnswers())
+        return Absent;
+    return poweredAdapters(objects).isEmpty() ? Off : On;
+}
+
+QString BluetoothDevices::powerOn()
+{
+    const QStringList all = adapters(managedObjects(), Power::Any);
+    for (const QString &adapter : all) {
+        QDBusMessage set = QDBusMessage::createMethodCall(bluez, adapter, propertiesInterface, QStringLiteral("Set"));
+        set << adapterInterface << QStringLiteral("Powered") << QVariant::fromValue(QDBusVariant(true));
+        const QDBusMessage reply = QDBusConnection::systemBus().call(set, QDBus::Block, answerTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+    }
+    return all.isEmpty() ? QStringLiteral("no Bluetooth adapter") : QString();
 }
 
 QList<BluetoothDevice> BluetoothDevices::known()
@@ -127,4 +174,17 @@ void BluetoothDevices::interfacesAdded(const QDBusMessage &message)
     const Interfaces interfaces = qdbus_cast<Interfaces>(message.arguments().at(1));
     if (interfaces.contains(deviceInterface))
         Q_EMIT found(deviceFrom(interfaces.value(deviceInterface)));
+}
+
+void BluetoothDevices::deviceChanged(const QDBusMessage &message)
+{
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 3)
+        return;
+    const QVariantMap changed = qdbus_cast<QVariantMap>(arguments.at(1));
+    const bool invalidated = qdbus_cast<QStringList>(arguments.at(2)).contains(rssiProperty);
+    const QString address = addressOfDevicePath(message.path());
+    if (address.isEmpty() || (!changed.contains(rssiProperty) && !invalidated))
+        return;
+    Q_EMIT rssiChanged(address, rssiFrom(changed));
 }

@@ -27,7 +27,8 @@ bool kernelHasIrda()
 
 } // namespace
 
-InfraredBeam::InfraredBeam(QObject *parent) : BeamTransfer(parent) { }
+InfraredBeam::InfraredBeam(QObject *parent)
+    : BeamTransfer(QStringLiteral("the device at the infrared port"), parent) { }
 
 InfraredBeam::~InfraredBeam()
 {
@@ -57,7 +58,8 @@ void InfraredBeam::start(const QString &fileName)
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         // A crash or a read/write error is followed by finished(); only a failed start is not.
         if (error == QProcess::FailedToStart)
-            end(QStringLiteral("%1 cannot start: %2").arg(tool, m_process->errorString()));
+            end(BeamFailure::infraredCannotStart(
+                QStringLiteral("%1 cannot start: %2").arg(tool, m_process->errorString())));
     });
     madeProgress();
     m_process->start(tool, {QStringLiteral("--irda"), QStringLiteral("--put"), fileName});
@@ -75,9 +77,9 @@ void InfraredBeam::abort()
 void InfraredBeam::processFinished(int exitCode, int exitStatus)
 {
     if (exitStatus != QProcess::NormalExit)
-        end(QStringLiteral("%1 crashed").arg(tool));
+        end(BeamFailure::infraredFailed(QStringLiteral("%1 crashed").arg(tool)));
     else if (exitCode != 0)
-        end(QStringLiteral("%1 ended with status %2").arg(tool).arg(exitCode));
+        end(BeamFailure::infraredFailed(QStringLiteral("%1 ended with status %2").arg(tool).arg(exitCode)));
     else
-        end(QString());
+        end({});
 }

@@ -19,14 +19,28 @@ Ir::~Ir()
     BeamQueue::remove(this);
 }
 
-bool Ir::supported()
+Ir::Links Ir::links()
 {
-    return bluetoothSupported() || InfraredBeam::available();
+    switch (BluetoothDevices::state()) {
+    case BluetoothDevices::On:
+        return Links::Bluetooth;
+    case BluetoothDevices::Off:
+        return Links::BluetoothOff;
+    case BluetoothDevices::Absent:
+        break;
+    }
+    return InfraredBeam::available() ? Links::InfraredOnly : Links::None;
 }
 
-bool Ir::bluetoothSupported()
+bool Ir::supported()
 {
-    return BluetoothDevices::canBeam();
+    const Links available = links();
+    return available == Links::Bluetooth || available == Links::InfraredOnly;
+}
+
+QString Ir::turnBluetoothOn()
+{
+    return BluetoothDevices::powerOn();
 }
 
 void Ir::setReceiver(const QString &address, const QString &name)
@@ -56,15 +70,23 @@ void Ir::start()
     if (m_receiverAddress.isEmpty())
         m_transfer = new InfraredBeam(this);
     else
-        m_transfer = new BluetoothBeam(m_receiverAddress, this);
+        m_transfer = new BluetoothBeam(m_receiverAddress, m_receiverName, this);
     connect(m_transfer, &BeamTransfer::ended, this, &Ir::finish);
+    connect(m_transfer, &BeamTransfer::progressed, this, [this](int percent) {
+        m_percent = percent;
+        Q_EMIT progressed(this);
+    });
     m_transfer->start(m_fileName);
+    // No longer waiting, even while the receiver has not said how much arrived.
+    m_percent = 0;
+    Q_EMIT progressed(this);
 }
 
-void Ir::finish(const QString &failure)
+void Ir::finish(const BeamFailure &failure)
 {
     m_pending = false;
-    m_failure = failure;
+    m_failure = failure.reason;
+    m_failureDetail = failure.detail;
     m_endedAt = QDateTime::currentDateTime();
     // The next beam starts whatever anyone does about this one's end: a message about it holds up nothing.
     BeamQueue::remove(this);

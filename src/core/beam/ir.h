@@ -8,9 +8,11 @@
 #include <QString>
 
 class BeamTransfer;
+struct BeamFailure;
 
 // Beaming of one file to a visitor's device: over Bluetooth to the receiver chosen, else over infrared to whatever
-// device faces the port. Beams run one at a time, in the order sent; the caller never waits for one.
+// device faces the port. Beams to one device run one at a time, in the order sent, and beams to different devices
+// side by side; the caller never waits for one.
 class Ir : public QObject
 {
     Q_OBJECT
@@ -19,10 +21,13 @@ public:
     // A beam still waiting or running when its owner goes is ended with it.
     ~Ir() override;
 
+    // Which link can beam now. Bluetooth that is only switched off can be turned on.
+    enum class Links { Bluetooth, BluetoothOff, InfraredOnly, None };
+    static Links links();
     // True when either link can beam now.
     static bool supported();
-    // True when a receiver can be chosen for a Bluetooth beam now.
-    static bool bluetoothSupported();
+    // Switches the Bluetooth adapter on; empty when it is on, else what BlueZ said.
+    static QString turnBluetoothOn();
 
     // The Bluetooth device that gets the file; without one, the file goes over infrared.
     void setReceiver(const QString &address, const QString &name);
@@ -31,10 +36,18 @@ public:
     void send(const QString &fileName, const QString &description, const QString &mimeType);
 
     QString fileName() const { return m_fileName; }
+    // Empty for a beam over infrared.
+    QString receiverAddress() const { return m_receiverAddress; }
     // Until done(): whether the beam waits or runs.
     bool isPending() const { return m_pending; }
-    // After done(): empty when the file arrived, else why not.
+    // Whether the transfer has started: the beam no longer waits for its turn.
+    bool isRunning() const { return m_pending && m_transfer; }
+    // How much of the file has arrived, in per cent; -1 before the receiver said.
+    int percent() const { return m_percent; }
+    // After done(): empty when the file arrived, else why not, in the operator's words.
     QString failure() const { return m_failure; }
+    // The system's own words about the failure, for support; may be empty.
+    QString failureDetail() const { return m_failureDetail; }
     QDateTime endedAt() const { return m_endedAt; }
     // Where the file goes, for the operator: "to" the device's name and address, or "over infrared".
     QString destination() const;
@@ -44,15 +57,18 @@ public:
 
 Q_SIGNALS:
     void done(Ir *ir);
+    void progressed(Ir *ir);
 
 private:
-    void finish(const QString &failure);
+    void finish(const BeamFailure &failure);
 
     QString m_fileName;
     QString m_receiverAddress;
     QString m_receiverName;
     BeamTransfer *m_transfer = nullptr;
     bool m_pending = false;
+    int m_percent = -1;
     QString m_failure;
+    QString m_failureDetail;
     QDateTime m_endedAt;
 };

@@ -147,8 +147,115 @@ class Client(dbus.service.Object):
         self.sessions.pop(session).remove_from_connection()
 
 
+# ---- Server side: obexd's agent manager, and phones pushing files to this device. ----
+# A program registers itself with AgentManager1.RegisterAgent(o) as the one agent that authorizes pushes; a second
+# one gets org.bluez.obex.Error.AlreadyExists; the agent goes when it unregisters or leaves the bus. A test plays a
+# phone pushing a file with org.zrkserver.StandIn.Push(address, name, size, content, outcome): a session whose
+# Destination is the address, a Transfer1 with Name, Size (as announced) and Session, the agent's AuthorizePush, the
+# content written at the path it answers (a folder ending in "/" gets the name), then Status "active" and, as outcome
+# says, "complete" or "error". Push answers "rejected <error>", "complete <path>" or "error <path>";
+# org.zrkserver.StandIn.Agent() answers the agent's path, empty when there is none. Logged, for pushes only:
+# AuthorizePush name, Rejected name error, Pushed outcome path.
+
+AGENT_MANAGER = 'org.bluez.obex.AgentManager1'
+AGENT = 'org.bluez.obex.Agent1'
+SESSION = 'org.bluez.obex.Session1'
+STAND_IN = 'org.zrkserver.StandIn'
+
+
+class PropertiesObject(dbus.service.Object):
+    def __init__(self, bus, path, interface, properties):
+        super().__init__(bus, path)
+        self.interface = interface
+        self.properties = properties
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature='s', out_signature='a{sv}')
+    def GetAll(self, interface):
+        return self.properties if interface == self.interface else {}
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature='ss', out_signature='v')
+    def Get(self, interface, name):
+        return self.GetAll(interface)[name]
+
+    @dbus.service.signal(dbus.PROPERTIES_IFACE, signature='sa{sv}as')
+    def PropertiesChanged(self, interface, changed, invalidated):
+        pass
+
+
+class AgentManager:
+    agent = None
+    pushes = 0
+
+    @dbus.service.method(AGENT_MANAGER, in_signature='o', out_signature='', sender_keyword='sender',
+                         message_keyword='message')
+    def RegisterAgent(self, path, sender, message):
+        require_signature(message, 'o', 'RegisterAgent')
+        if AgentManager.agent is not None:
+            raise dbus.exceptions.DBusException('Agent already exists', name='org.bluez.obex.Error.AlreadyExists')
+        AgentManager.agent = (sender, path)
+        self.connection.watch_name_owner(sender, lambda owner: owner or self.drop_agent(sender))
+
+    @dbus.service.method(AGENT_MANAGER, in_signature='o', out_signature='', sender_keyword='sender',
+                         message_keyword='message')
+    def UnregisterAgent(self, path, sender, message):
+        require_signature(message, 'o', 'UnregisterAgent')
+        if AgentManager.agent != (sender, path):
+            raise dbus.exceptions.DBusException('Agent does not exist', name='org.bluez.obex.Error.DoesNotExist')
+        AgentManager.agent = None
+
+    def drop_agent(self, sender):
+        if AgentManager.agent is not None and AgentManager.agent[0] == sender:
+            AgentManager.agent = None
+
+    @dbus.service.method(STAND_IN, in_signature='', out_signature='s')
+    def Agent(self):
+        return AgentManager.agent[1] if AgentManager.agent else ''
+
+    @dbus.service.method(STAND_IN, in_signature='ssaysx', out_signature='s', async_callbacks=('reply', 'error'))
+    def Push(self, address, name, content, outcome, size, reply, error):
+        AgentManager.pushes += 1
+        base = f'/org/bluez/obex/server/session{AgentManager.pushes}'
+        session = PropertiesObject(self.connection, base, SESSION, {'Destination': address, 'Target': 'OPP'})
+        size = len(content) if size < 0 else size
+        transfer = PropertiesObject(self.connection, base + '/transfer0', TRANSFER, {
+            'Status': 'queued', 'Name': name, 'Size': dbus.UInt64(size), 'Session': dbus.ObjectPath(base),
+            'Filename': '/root/' + os.path.basename(name), 'Transferred': dbus.UInt64(0)})
+
+        def finish(answer):
+            transfer.remove_from_connection()
+            session.remove_from_connection()
+            log('Pushed', answer)
+            reply(answer)
+
+        def rejected(failure):
+            log('Rejected', name, failure.get_dbus_name())
+            finish('rejected ' + failure.get_dbus_name())
+
+        def authorized(path):
+            target = path + os.path.basename(name) if path.endswith('/') else path
+            written = bytes(content) if outcome == 'complete' else bytes(content)[:len(content) // 2]
+            with open(target, 'wb') as file:
+                file.write(written)
+            transfer.PropertiesChanged(TRANSFER, {'Status': 'active', 'Transferred': dbus.UInt64(len(written))}, [])
+            status = 'complete' if outcome == 'complete' else 'error'
+            GLib.timeout_add(STEP_MS, lambda: transfer.PropertiesChanged(TRANSFER, {'Status': status}, [])
+                             or finish(f'{status} {target}') or False)
+
+        if AgentManager.agent is None:
+            rejected(dbus.exceptions.DBusException('no agent', name='org.bluez.obex.Error.Rejected'))
+            return
+        log('AuthorizePush', name)
+        self.connection.call_async(AgentManager.agent[0], AgentManager.agent[1], AGENT, 'AuthorizePush', 'o',
+                                   [dbus.ObjectPath(base + '/transfer0')], authorized, rejected)
+
+
+class Obexd(AgentManager, Client):
+    pass
+# ---- End of the server side. ----
+
+
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
 session_bus = dbus.SessionBus()
-client = Client(session_bus)
+client = Obexd(session_bus)
 name = dbus.service.BusName('org.bluez.obex', session_bus)
 GLib.MainLoop().run()

@@ -7,6 +7,9 @@
 #include "windowtestsupport.h"
 #include "zrkserver.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -24,6 +27,7 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void unreachablePhoneIsToldInTheOperatorsWords();
+    void windowIsTheAgentWhileItLives();
 
 private:
     std::unique_ptr<StandInBluetooth> m_bluetooth;
@@ -77,6 +81,33 @@ void TestRealObexd::unreachablePhoneIsToldInTheOperatorsWords()
     QVERIFY2(log.contains(QLatin1String("00001105-0000-1000-8000-00805f9b34fb")), qPrintable(log));
     qInfo().noquote() << "notice:" << notice->text();
     qInfo().noquote() << "tool tip:" << toolTip;
+}
+
+// Whether the window holds the agent's place shows in what obexd answers another program that asks for it.
+void TestRealObexd::windowIsTheAgentWhileItLives()
+{
+    const QString otherProgram = QStringLiteral("another program");
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, otherProgram);
+    QVERIFY(other.isConnected());
+    QDBusMessage registerAgent =
+        QDBusMessage::createMethodCall(QStringLiteral("org.bluez.obex"), QStringLiteral("/org/bluez/obex"),
+            QStringLiteral("org.bluez.obex.AgentManager1"), QStringLiteral("RegisterAgent"));
+    registerAgent << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/another/agent")));
+    KeyStoreFixture store;
+
+    const QList<ShownMessage> shown = messagesDuring([&] {
+        ZRKServer window;
+        // The window registers without waiting for the answer.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            other.call(registerAgent).errorName(), QStringLiteral("org.bluez.obex.Error.AlreadyExists"), 30000);
+    });
+
+    QVERIFY(shown.isEmpty());
+    const QDBusMessage afterWindow = other.call(registerAgent);
+    QVERIFY2(afterWindow.type() == QDBusMessage::ReplyMessage, qPrintable(afterWindow.errorMessage()));
+    const QString log = m_bluetooth->obexdLog();
+    QVERIFY2(log.contains(QLatin1String("Agent unregistered")), qPrintable(log));
+    QDBusConnection::disconnectFromBus(otherProgram);
 }
 
 QTEST_MAIN(TestRealObexd)

@@ -8,8 +8,10 @@
 #include "entrydelegate.h"
 #include "filemove.h"
 #include "folderscan.h"
+#include "incomingfolder.h"
 #include "ir.h"
 #include "keybeams.h"
+#include "keylistagent.h"
 #include "keylistcheck.h"
 #include "keystore.h"
 #include "leftoutnotice.h"
@@ -21,6 +23,7 @@
 
 #include <QBoxLayout>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
@@ -31,6 +34,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -139,10 +143,14 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name)
     QDir().mkdir(KeyStore::sentKeysFolder());
     // A move that a kill or a power cut interrupted is finished or undone before a list could show its photo twice.
     MoveRecovery::finishInterruptedMoves();
+    // A key list cut short by a crash while it arrived never shows.
+    IncomingFolder::clear();
 
     refreshNewPhotoList();
     refreshCheckList();
     scanFolder(KeyStore::sentKeysFolder(), givenList, KeyStore::photoPattern());
+
+    connect(new KeyListAgent(this), &KeyListAgent::received, this, &ZRKServer::showReceivedList);
 }
 
 void ZRKServer::scanFolder(QString folder, QListWidget *list, QString pattern)
@@ -393,6 +401,17 @@ bool ZRKServer::askToTurnBluetoothOn()
     if (!failure.isEmpty())
         showMessage(QStringLiteral("Bluetooth cannot be turned on."), failure);
     return failure.isEmpty();
+}
+
+void ZRKServer::showReceivedList(const QString &path, const QString &sender, const QDateTime &at)
+{
+    appendEntry(checkList, path, thumbnailsOf({path}).constFirst());
+    QListWidgetItem *entry = checkList->item(checkList->count() - 1);
+    entry->setToolTip(QStringLiteral("Received from %1 at %2.")
+                          .arg(sender, QLocale::c().toString(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    checkList->setCurrentItem(entry);
+    const QString arrival = QStringLiteral("A key list arrived from %1.").arg(sender);
+    qInfo("zrk-server: %s", qPrintable(arrival));
 }
 
 QStringList ZRKServer::givenKeyPaths() const

@@ -14,6 +14,7 @@
 #include <optional>
 
 class BeamNotices;
+class QDateTime;
 class KeyBeams;
 class LeftOutNotice;
 class QCloseEvent;
@@ -61,6 +62,8 @@ private:
     bool beamKeyAgain(QListWidgetItem *keyItem);
     void beamAgainFromNotice(const QString &sentPath);
     QStringList givenKeyPaths() const;
+    // A key list that came in over the air shows at once, selected, without a refresh.
+    void showReceivedList(const QString &path, const QString &sender, const QDateTime &at);
     // The thumbnails of the files, made on every core while the window repaints and ignores the operator.
     QList<QImage> thumbnailsOf(const QStringList &paths);
     void addLeftOutNotice(QWidget *page, const QListWidget *list);

@@ -12,8 +12,6 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QLabel>
-#include <QLayout>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -45,20 +43,6 @@ QStringList withoutPaths(const QStringList &calls)
 QString keyNameAt(const QListWidget *list, int row)
 {
     return KeyStore::fileNameOf(list->item(row)->text());
-}
-
-// The texts of the failure notices in the window, from top to bottom.
-QStringList noticesOf(const ZRKServer &window)
-{
-    QStringList texts;
-    const QLayout *notices = window.findChild<QWidget *>(QStringLiteral("beamNotices"))->layout();
-    for (int i = 0; i < notices->count(); ++i) {
-        const QWidget *notice = notices->itemAt(i)->widget();
-        // A dismissed notice loses its name at once and goes a moment later.
-        if (notice && notice->objectName() == QLatin1String("beamNotice"))
-            texts.append(notice->findChild<QLabel *>(QStringLiteral("noticeText"))->text());
-    }
-    return texts;
 }
 
 bool beamsEnded(const ZRKServer &window)

@@ -146,6 +146,7 @@ void TestReceive::push()
         // Nothing is left behind, not even in the hidden folder it was written into.
         QCOMPARE(filesBelow(store.documents()), expected);
         QCOMPARE(textsOf(window.checkList), listed);
+        QCOMPARE(noticesOf(window), QStringList());
         return;
     }
     const QString path = store.documents() + QLatin1Char('/') + landsAs;
@@ -157,6 +158,7 @@ void TestReceive::push()
     QCOMPARE(window.checkList->currentItem()->text(), path);
     const QString toolTip = window.checkList->currentItem()->toolTip();
     QVERIFY2(toolTip.startsWith(QStringLiteral("Received from Visitor at ")), qPrintable(toolTip));
+    QCOMPARE(noticesOf(window), QStringList {QStringLiteral("A key list arrived from Visitor.")});
     // A refresh lists it as any other key list.
     window.refreshCheckButton->click();
     QVERIFY(textsOf(window.checkList).contains(path));

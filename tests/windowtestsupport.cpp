@@ -4,10 +4,13 @@
 #include "windowtestsupport.h"
 
 #include "devicechoice.h"
+#include "zrkserver.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -36,6 +39,19 @@ QStringList textsOf(const QListWidget *list)
     QStringList texts;
     for (int row = 0; row < list->count(); ++row)
         texts.append(list->item(row)->text());
+    return texts;
+}
+
+QStringList noticesOf(const ZRKServer &window)
+{
+    QStringList texts;
+    const QLayout *notices = window.findChild<QWidget *>(QStringLiteral("beamNotices"))->layout();
+    for (int i = 0; i < notices->count(); ++i) {
+        const QWidget *notice = notices->itemAt(i)->widget();
+        // A dismissed notice loses its name at once and goes a moment later.
+        if (notice && notice->objectName() == QLatin1String("beamNotice"))
+            texts.append(notice->findChild<QLabel *>(QStringLiteral("noticeText"))->text());
+    }
     return texts;
 }
 

@@ -12,6 +12,7 @@
 
 class DeviceChoice;
 class QListWidget;
+class ZRKServer;
 
 // What the window says to the operator, spelt once for every test.
 namespace Message {
@@ -37,6 +38,8 @@ inline QString stillBeaming(int keys)
 
 // The texts of a list widget's entries, in order.
 QStringList textsOf(const QListWidget *list);
+// The texts of the notices in the window, from top to bottom.
+QStringList noticesOf(const ZRKServer &window);
 
 // One message box as the operator saw it.
 struct ShownMessage

@@ -14,9 +14,11 @@ namespace {
 
 const char sentPathProperty[] = "sentPath";
 
-// The colours of KDE's inline error message, so that it reads as one wherever that look is known.
-const QString noticeStyle = QStringLiteral("QFrame#beamNotice { background-color: rgba(218, 68, 83, 40); "
-                                           "border: 1px solid rgb(218, 68, 83); border-radius: 4px; }");
+// The colours of KDE's inline error and positive messages, so that they read as such wherever that look is known.
+const QString failureStyle = QStringLiteral("QFrame#beamNotice { background-color: rgba(218, 68, 83, 40); "
+                                            "border: 1px solid rgb(218, 68, 83); border-radius: 4px; }");
+const QString goodNewsStyle = QStringLiteral("QFrame#beamNotice { background-color: rgba(39, 174, 96, 40); "
+                                             "border: 1px solid rgb(39, 174, 96); border-radius: 4px; }");
 
 QPushButton *noticeButton(const QString &text, const QString &name, QWidget *parent)
 {
@@ -39,8 +41,17 @@ BeamNotices::BeamNotices(QWidget *parent) : QWidget(parent), m_layout(new QVBoxL
 
 void BeamNotices::add(const QString &sentPath, const QString &text, const QString &detail)
 {
-    m_layout->insertWidget(0, noticeFor(sentPath, text, detail));
-    show();
+    QFrame *notice = noticeFor(text, failureStyle, QStyle::SP_MessageBoxWarning);
+    notice->setProperty(sentPathProperty, sentPath);
+    notice->setToolTip(detail);
+    QPushButton *again = noticeButton(QStringLiteral("Beam Again"), QStringLiteral("noticeBeamAgain"), notice);
+    connect(again, &QPushButton::clicked, this, [this, sentPath] { Q_EMIT beamAgainRequested(sentPath); });
+    present(notice, again);
+}
+
+void BeamNotices::tell(const QString &text)
+{
+    present(noticeFor(text, goodNewsStyle, QStyle::SP_MessageBoxInformation), nullptr);
 }
 
 void BeamNotices::dismiss(const QString &sentPath)
@@ -58,22 +69,28 @@ int BeamNotices::count() const
     return int(findChildren<QFrame *>(QStringLiteral("beamNotice"), Qt::FindDirectChildrenOnly).size());
 }
 
-QWidget *BeamNotices::noticeFor(const QString &sentPath, const QString &text, const QString &detail)
+QFrame *BeamNotices::noticeFor(const QString &text, const QString &styleSheet, QStyle::StandardPixmap iconKind)
 {
     auto *notice = new QFrame(this);
     notice->setObjectName(QStringLiteral("beamNotice"));
-    notice->setProperty(sentPathProperty, sentPath);
-    notice->setStyleSheet(noticeStyle);
-    notice->setToolTip(detail);
+    notice->setStyleSheet(styleSheet);
     auto *icon = new QLabel(notice);
     const int iconSize = style()->pixelMetric(QStyle::PM_SmallIconSize);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(iconSize));
+    icon->setPixmap(style()->standardIcon(iconKind).pixmap(iconSize));
     auto *label = new QLabel(text, notice);
     label->setObjectName(QStringLiteral("noticeText"));
     label->setWordWrap(true);
-    QPushButton *again = noticeButton(QStringLiteral("Beam Again"), QStringLiteral("noticeBeamAgain"), notice);
+    auto *message = new QHBoxLayout;
+    message->addWidget(icon, 0, Qt::AlignTop);
+    message->addWidget(label, 1);
+    auto *layout = new QVBoxLayout(notice);
+    layout->addLayout(message);
+    return notice;
+}
+
+void BeamNotices::present(QFrame *notice, QPushButton *action)
+{
     QPushButton *dismissButton = noticeButton(QStringLiteral("Dismiss"), QStringLiteral("noticeDismiss"), notice);
-    connect(again, &QPushButton::clicked, this, [this, sentPath] { Q_EMIT beamAgainRequested(sentPath); });
     connect(dismissButton, &QPushButton::clicked, this, [this, notice] {
         // Not at once: its own button is still at work. Unnamed, it no longer counts.
         notice->setObjectName(QString());
@@ -81,16 +98,12 @@ QWidget *BeamNotices::noticeFor(const QString &sentPath, const QString &text, co
         notice->deleteLater();
         setVisible(count() > 0);
     });
-
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(again);
+    if (action)
+        buttons->addWidget(action);
     buttons->addWidget(dismissButton);
-    auto *message = new QHBoxLayout;
-    message->addWidget(icon, 0, Qt::AlignTop);
-    message->addWidget(label, 1);
-    auto *layout = new QVBoxLayout(notice);
-    layout->addLayout(message);
-    layout->addLayout(buttons);
-    return notice;
+    qobject_cast<QVBoxLayout *>(notice->layout())->addLayout(buttons);
+    m_layout->insertWidget(0, notice);
+    show();
 }

@@ -410,8 +410,7 @@ void ZRKServer::showReceivedList(const QString &path, const QString &sender, con
     entry->setToolTip(QStringLiteral("Received from %1 at %2.")
                           .arg(sender, QLocale::c().toString(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     checkList->setCurrentItem(entry);
-    const QString arrival = QStringLiteral("A key list arrived from %1.").arg(sender);
-    qInfo("zrk-server: %s", qPrintable(arrival));
+    m_notices->tell(QStringLiteral("A key list arrived from %1.").arg(sender));
 }
 
 QStringList ZRKServer::givenKeyPaths() const

@@ -6,18 +6,10 @@
 #include "beamnotices.h"
 #include "ir.h"
 #include "keystore.h"
+#include "tooltiptime.h"
 
 #include <QListWidget>
 #include <QLocale>
-
-namespace {
-
-QString timeOf(const Ir *ir, const QString &format)
-{
-    return QLocale::c().toString(ir->endedAt(), format);
-}
-
-} // namespace
 
 KeyBeams::KeyBeams(QWidget *window, QListWidget *givenList, BeamNotices *notices)
     : QObject(window), m_window(window), m_givenList(givenList), m_notices(notices)
@@ -62,12 +54,13 @@ void KeyBeams::ended(Ir *ir)
 {
     const QString sentPath = ir->fileName();
     const QString keyName = KeyStore::fileNameOf(sentPath);
-    const QString when = timeOf(ir, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString when = toolTipTime(ir->endedAt());
     if (ir->failure().isEmpty()) {
         setToolTip(sentPath, QStringLiteral("Beamed %1 at %2.").arg(ir->destination(), when));
         if (!ir->receiverAddress().isEmpty())
             m_deliveries.insert(ir->receiverAddress(),
-                QStringLiteral("got %1 at %2").arg(keyName, timeOf(ir, QStringLiteral("hh:mm"))));
+                QStringLiteral("got %1 at %2")
+                    .arg(keyName, QLocale::c().toString(ir->endedAt(), QStringLiteral("hh:mm"))));
     } else {
         QString toolTip = QStringLiteral("Not beamed %1 at %2: %3").arg(ir->destination(), when, ir->failure());
         if (!ir->failureDetail().isEmpty())

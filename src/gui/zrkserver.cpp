@@ -20,6 +20,7 @@
 #include "regularfile.h"
 #include "scanprogress.h"
 #include "thumbnail.h"
+#include "tooltiptime.h"
 
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -34,7 +35,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -125,10 +125,11 @@ ZRKServer::ZRKServer(QWidget *parent, const char *name)
     connect(checkButton, &QPushButton::clicked, this, &ZRKServer::check);
     connect(removeGivenKeyButton, &QPushButton::clicked, this, &ZRKServer::removeGivenKey);
     connect(beamAgainButton, &QPushButton::clicked, this, &ZRKServer::beamAgain);
-    const QListWidget *tabLists[] = {sendList, checkList, givenList};
-    for (int tab = 0; tab < int(std::size(tabLists)); ++tab)
-        addLeftOutNotice(tabWidget->widget(tab), tabLists[tab]);
-    for (QListWidget *list : {sendList, checkList, givenList}) {
+    // One list on each tab, in the tabs' order.
+    QListWidget *const tabLists[] = {sendList, checkList, givenList};
+    for (int tab = 0; tab < int(std::size(tabLists)); ++tab) {
+        QListWidget *list = tabLists[tab];
+        addLeftOutNotice(tabWidget->widget(tab), list);
         list->setIconSize(Thumbnail::size());
         list->setItemDelegate(new EntryDelegate(list));
     }
@@ -407,8 +408,7 @@ void ZRKServer::showReceivedList(const QString &path, const QString &sender, con
 {
     appendEntry(checkList, path, thumbnailsOf({path}).constFirst());
     QListWidgetItem *entry = checkList->item(checkList->count() - 1);
-    entry->setToolTip(QStringLiteral("Received from %1 at %2.")
-                          .arg(sender, QLocale::c().toString(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    entry->setToolTip(QStringLiteral("Received from %1 at %2.").arg(sender, toolTipTime(at)));
     checkList->setCurrentItem(entry);
     m_notices->tell(QStringLiteral("A key list arrived from %1.").arg(sender));
 }
